@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Sets up the machine, builds the project and runs every test.
+#   scripts/run-tests.sh            normal build in build/
+#   scripts/run-tests.sh --sanitize AddressSanitizer + UndefinedBehaviorSanitizer build in build-asan/
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+build=build
+flags=()
+if [ "${1:-}" = "--sanitize" ]; then
+  build=build-asan
+  flags+=(-DVUDI_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug -DVUDI_BENCHMARKS=OFF)
+fi
+
+scripts/install-deps.sh
+cmake -S . -B "$build" "${flags[@]}" >/dev/null
+cmake --build "$build" -j "$(nproc)"
+ctest --test-dir "$build" --output-on-failure -j "$(nproc)"
