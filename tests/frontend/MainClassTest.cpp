@@ -1,0 +1,35 @@
+#include "frontend/MainClass.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace {
+
+// May run before the front end's own static initialisers.
+const std::string folderSeenByStaticInit = MainClass::getLog()->getLogDir();
+
+TEST(MainClassTest, OneLogObjectUsableFromStaticInitialisation) {
+  EXPECT_EQ(folderSeenByStaticInit, ".");
+  EXPECT_EQ(MainClass::getLog(), &MainClass::log);
+}
+
+TEST(MainClassDeathTest, ExitLeavesOpenLogsComplete) {
+  const std::filesystem::path folder = std::filesystem::current_path() / "mainclass_exit";
+  std::filesystem::create_directories(folder);
+  EXPECT_EXIT(
+      {
+        MainClass::getLog()->setLogFolder(folder.string());
+        MainClass::getLog()->open();
+        *MainClass::getLog()->getSimLog() << "first line\nlast line\n";
+        std::exit(1);
+      },
+      testing::ExitedWithCode(1), "");
+  std::stringstream text;
+  text << std::ifstream(folder / "sim.log").rdbuf();
+  EXPECT_EQ(text.str(), "first line\nlast line\n");
+}
+
+}  // namespace
