@@ -1,0 +1,120 @@
+#include "core/RandomWrapper.h"
+#include "core/RngStream.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace {
+
+using State = std::array<unsigned long, 6>;
+
+const State kSeed = {987654321, 123456789, 42, 4000000000UL, 7, 31337};
+
+State stateOf(const RngStream& s) {
+  State st;
+  s.GetState(st.data());
+  return st;
+}
+
+RngStream seeded() {
+  RngStream s;
+  EXPECT_TRUE(s.SetSeed(kSeed.data()));
+  return s;
+}
+
+TEST(RngStreamTest, StreamsAreHandedOutInConstructionOrderFromThePackageSeed) {
+  const State published = {12345, 12345, 12345, 12345, 12345, 12345};
+  ASSERT_TRUE(RandomWrapper::SetPackageSeed(published.data()));
+  RandomWrapper first;
+  RngStream second;
+  EXPECT_EQ(first.randu01(), 0.12701112204657714);
+  EXPECT_EQ(stateOf(second),
+            (State{3692455944, 1366884236, 2968912127, 335948734, 4161675175, 475798818}));
+}
+
+TEST(RngStreamTest, RefusedSeedsPrintTheirMessageAndChangeNothing) {
+  const std::pair<State, std::string> cases[] = {
+      {{4294967087UL, 1, 1, 1, 1, 1},
+       "****************************************\nERROR: Seed[0] >= 4294967087, Seed is not set."
+       "\n****************************************\n\n"},
+      {{1, 1, 1, 1, 4294944443UL, 1},
+       "*****************************************\nERROR: Seed[4] >= 4294944443, Seed is not set."
+       "\n*****************************************\n\n"},
+      {{0, 0, 0, 1, 1, 1},
+       "****************************\nERROR: First 3 seeds = 0.\n****************************\n\n"},
+      {{1, 1, 1, 0, 0, 0},
+       "****************************\nERROR: Last 3 seeds = 0.\n****************************\n\n"},
+  };
+  for (const auto& [seed, message] : cases) {
+    ASSERT_TRUE(RngStream::SetPackageSeed(kSeed.data()));
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(RngStream::SetPackageSeed(seed.data()));
+    RngStream next;
+    EXPECT_FALSE(next.SetSeed(seed.data()));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), message + message);
+    EXPECT_EQ(stateOf(next), kSeed);
+  }
+  const State largest = {4294967086UL, 0, 0, 4294944442UL, 0, 0};
+  EXPECT_TRUE(RngStream::SetPackageSeed(largest.data()));
+  EXPECT_EQ(stateOf(RngStream()), largest);
+}
+
+TEST(RngStreamTest, JumpsAgreeWithStepping) {
+  RngStream stepped = seeded();
+  for (int n = 0; n < 1000; ++n) stepped.RandU01();
+  RngStream jumped = seeded();
+  jumped.AdvanceState(0, 1000);
+  EXPECT_EQ(stateOf(jumped), stateOf(stepped));
+  // -2^31 + (2^31 - 1) + 1 steps: the most negative count is negated without overflow.
+  jumped.AdvanceState(0, INT32_MIN);
+  jumped.AdvanceState(0, INT32_MAX);
+  jumped.RandU01();
+  EXPECT_EQ(stateOf(jumped), stateOf(stepped));
+
+  stepped.ResetNextSubstream();
+  RngStream far = seeded();
+  far.AdvanceState(76, 0);
+  EXPECT_EQ(stateOf(stepped), stateOf(far));
+
+  ASSERT_TRUE(RngStream::SetPackageSeed(kSeed.data()));
+  RngStream first;
+  RngStream second;
+  first.AdvanceState(127, 0);
+  EXPECT_EQ(stateOf(first), stateOf(second));
+}
+
+TEST(RngStreamTest, AntitheticAndIncreasedPrecisionReuseTheSameDraws) {
+  RngStream plain = seeded();
+  RngStream anti = seeded();
+  anti.SetAntithetic(true);
+  RngStream fine = seeded();
+  fine.IncreasedPrecis(true);
+  for (int n = 0; n < 100; ++n) {
+    const double hi = plain.RandU01();
+    const double lo = plain.RandU01();
+    EXPECT_EQ(anti.RandU01(), 1.0 - hi);
+    EXPECT_EQ(anti.RandU01(), 1.0 - lo);
+    EXPECT_EQ(fine.RandU01(), std::fmod(hi + lo / 16777216.0, 1.0));
+  }
+}
+
+TEST(RngStreamTest, RandIntStaysWithinItsBoundsOverTheWholeIntRange) {
+  RngStream s = seeded();
+  RngStream twin = seeded();
+  for (int n = 0; n < 1000; ++n) {
+    EXPECT_EQ(s.RandInt(5, 5), 5);
+    twin.RandU01();
+    EXPECT_EQ(s.RandInt(1, 6), 1 + static_cast<int>(twin.RandU01() * 6.0));
+    // Reversed bounds follow the same formula.
+    EXPECT_EQ(s.RandInt(6, 1), 6 + static_cast<int>(twin.RandU01() * -4.0));
+    const std::int64_t wide = s.RandInt(INT_MIN, INT_MAX);
+    EXPECT_EQ(wide, INT_MIN + static_cast<std::int64_t>(twin.RandU01() * 4294967296.0));
+  }
+}
+
+}  // namespace
