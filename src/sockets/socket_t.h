@@ -1,0 +1,68 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <ctime>
+
+// A byte-stream connection behind one interface, whatever carries it. Nothing throws: operations
+// return a bool, a byte count (-1 on failure) or a pointer (null on failure) and keep their error
+// code in the object for is_ok() and get_error_text(). The factories always return an object,
+// owned by the caller, who tests is_ok() and deletes it.
+class socket_t {
+ public:
+  enum socket_domain {
+    sock_any_domain = 0,     // same-host transport for "localhost:" and addresses without ':'
+    sock_local_domain = 1,   // same-host transport
+    sock_global_domain = 2,  // TCP
+  };
+
+  enum socket_state { ss_open = 0, ss_shutdown = 1, ss_close = 2 };
+
+  // Reads until at least min_size bytes arrived, taking at most max_size. With a timeout in
+  // seconds (-1 waits without limit) the whole read waits at most that long and then returns the
+  // bytes read so far, possibly 0. Returns -1 on failure.
+  virtual int read(void* buf, size_t min_size, size_t max_size, time_t timeout) = 0;
+  // True when exactly size bytes were read.
+  virtual bool read(void* buf, size_t size) = 0;
+  // True when all bytes were written.
+  virtual bool write(const void* buf, size_t size) = 0;
+  // Datagrams; ip and port in host byte order.
+  virtual bool sendto(int ip, int port, const void* buf, size_t size) = 0;
+  virtual int recvfrom(int& ip, int& port, void* buf, size_t size) = 0;
+
+  virtual bool is_ok() = 0;
+  // The text of the last error, always NUL-terminated within buf_size.
+  virtual void get_error_text(char* buf, size_t buf_size) = 0;
+
+  // A new connected socket owned by the caller, or null.
+  virtual socket_t* accept() = 0;
+  // Called from another thread: wakes a thread blocked in accept(), which then returns null.
+  virtual bool cancel_accept() = 0;
+  virtual bool shutdown() = 0;
+  virtual bool close() = 0;
+
+  virtual ~socket_t() = default;
+
+  // Client connection; while the server refuses, up to max_attempts attempts, timeout seconds apart.
+  static socket_t* connect(const char* address, socket_domain domain, int max_attempts,
+                           time_t timeout);
+  // TCP listener on every local interface; only the port of "host:port" is used.
+  static socket_t* create_global(const char* address, int listen_queue_size);
+  // Listener of the same-host transport.
+  static socket_t* create_local(const char* address, int listen_queue_size);
+  // Datagram socket bound to the port of address (unbound when address is null).
+  static socket_t* create_dgram(const char* address, int broadcast);
+  // IPv4 address of a dotted address or host name in host byte order, -1 when unknown.
+  static int get_ip(const char* name);
+
+ protected:
+  socket_t() = default;
+  socket_t(const socket_t&) = delete;
+  socket_t& operator=(const socket_t&) = delete;
+
+  // Written by cancel_accept() while another thread may be blocked in accept().
+  std::atomic<socket_state> state{ss_close};
+};
+
+// "hostname:pid" with the process id in lower-case hexadecimal, in a process-wide buffer.
+const char* get_process_name();
