@@ -1,0 +1,635 @@
+#include "engine/Simulation.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <sstream>
+
+#include "core/Assert.h"
+#include "frontend/MainClass.h"
+#include "net/MeasureObj.h"
+#include "net/NetClass.h"
+#include "net/Transition.h"
+#include "sockets/socket_t.h"
+#include "sockets/task.h"
+
+Simulation* Simulation::sim = nullptr;
+
+namespace {
+
+std::ostream* simLog() {
+  Logging* log = MainClass::getLog();
+  return log->isSimLogging() ? log->getSimLog() : nullptr;
+}
+
+// Result lines carry every number with 16 significant digits in the default notation.
+std::ostringstream& numberStream(std::ostringstream& text) {
+  text << std::setprecision(16);
+  return text;
+}
+
+}  // namespace
+
+Simulation::Simulation(NetClass* net, const std::string& netname, const std::string& resport,
+                       const DateTime& start, const DateTime& stop, int nofsampling, int mode,
+                       bool numericTime, bool percentRule, double epsMax, double interval,
+                       unsigned int secmax)
+    // At least one sampling point: the per-point storage of the measures is sized by it.
+    : nofsampling(std::max(nofsampling, 1)),
+      numericTime(numericTime),
+      percentRule(percentRule),
+      secmax(secmax),
+      mode(mode),
+      epsMax(epsMax),
+      interval(interval),
+      net(net),
+      netname(netname),
+      resport(resport),
+      start(&start),
+      stop(stop) {
+  nextSampling = start;
+  currentTime = start;
+  task::initialize(65536);
+  initialized = false;
+  KERNEL_ASSERT(sim == NULL);
+  weight = 1.0;
+  restartTime = 0.0;
+  sim = this;
+}
+
+Simulation::~Simulation() {
+  if (measureSocket != nullptr) {
+    measureSocket->write("EXIT;0\n", 7);
+    measureSocket->close();
+    delete measureSocket;
+    measureSocket = nullptr;
+  }
+  sim = nullptr;
+}
+
+void Simulation::initMeasureSocket() {
+  if (resport == "NULL") return;
+  std::cout << "Try to connect to: " << resport << std::endl;
+  measureSocket = socket_t::connect(resport.c_str(), socket_t::sock_any_domain, 100, 1);
+  if (measureSocket == nullptr) {
+    std::cout << "Sim::init Failed to connect to server " << resport << std::endl;
+  } else if (!measureSocket->is_ok()) {
+    char text[256];
+    measureSocket->get_error_text(text, sizeof text);
+    std::cout << "Sim::init Connection to server " << resport << " failed: " << text << std::endl;
+  } else {
+    std::cout << "connection established.." << std::endl;
+  }
+}
+
+void Simulation::init() {
+  initMeasureSocket();
+  if (measureSocket != nullptr) {
+    auto write = [this](const std::string& text) { measureSocket->write(text.data(), text.size()); };
+    write("NETNAME;" + netname + "\n" + (numericTime ? "XTICKFORMAT;0" : "XTICKFORMAT;3") + "\n");
+    if (mode == 0) {
+      std::ostringstream startLine;
+      numberStream(startLine) << "STARTTIME;" << start->FullDateTime() << "\n";
+      write(startLine.str());
+      std::ostringstream endLine;
+      numberStream(endLine) << "ENDTIME;" << stop.FullDateTime() << "\n";
+      write(endLine.str());
+    }
+    std::ostringstream timeLine;
+    numberStream(timeLine) << "TIME;" << currentTime.FullDateTime() << "\n";
+    write(timeLine.str());
+  }
+  net->setSimulation(this);
+  initTransitions();
+  initialized = true;
+}
+
+void Simulation::send(const std::string& text, bool measureLine) {
+  if (measureSocket != nullptr) {
+    measureSocket->write(text.data(), text.size());
+  } else if (std::ostream* log = simLog()) {
+    *log << "NO_SOCK: " << text;
+    if (measureLine) *log << std::endl;
+  }
+}
+
+void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
+  if (analysisState == 0) return;
+  // A measure that has not been analysed yet has no estimate to report.
+  if (measure->AveragedMean.empty() || measure->DeltaX.empty()) return;
+  const double mean = measure->AveragedMean.back();
+  const double halfWidth = measure->DeltaX.back();
+  if (!initialized) {
+    if (std::ostream* log = simLog()) {
+      *log << "meassureOut not initialized for measure object: " << std::setprecision(16) << mean
+           << std::endl;
+    }
+    return;
+  }
+  if (measureSocket == nullptr && simLog() == nullptr) return;
+  double time;
+  if (mode == 2) {
+    time = restartTime;
+  } else if (mode == 0) {
+    time = nextSampling.FullDateTime();
+  } else {
+    time = currentTime.FullDateTime();
+  }
+  std::ostringstream text;
+  numberStream(text) << "TIME;" << time << "\n";
+  if (measure->getWatch() && (!measure->accumulative() || mode == 0)) {
+    text << element->getName() << "<" << element->getType() << ":Mean>,<-ConfMin>,<+ConfMax>;"
+         << mean << "," << mean - halfWidth << "," << mean + halfWidth << "\n";
+  }
+  send(text.str(), true);
+}
+
+void Simulation::measureOut(DefaultGM* element, double value) {
+  if (!initialized) {
+    if (std::ostream* log = simLog()) {
+      *log << "meassureOut not initialized: " << std::setprecision(16) << value << std::endl;
+    }
+    return;
+  }
+  if (measureSocket == nullptr && simLog() == nullptr) return;
+  std::ostringstream text;
+  numberStream(text) << "TIME;" << currentTime.FullDateTime() << "\n"
+                     << element->getName() << "<" << element->getType() << ">;" << value << "\n";
+  send(text.str(), true);
+}
+
+void Simulation::displayOut(DefaultGM* element, double value) {
+  if (!initialized) {
+    if (std::ostream* log = simLog()) {
+      *log << "displayOut not initialized: " << std::setprecision(16) << value << std::endl;
+    }
+    return;
+  }
+  if (measureSocket == nullptr && simLog() == nullptr) return;
+  std::ostringstream text;
+  numberStream(text) << "TIME;" << currentTime.FullDateTime() << "\n"
+                     << element->getName() << "<" << element->getType() << ":Display>;" << value
+                     << "\n";
+  send(text.str(), false);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The event step.
+
+void Simulation::appendCandidate(std::list<Binding*>& list, Binding* binding) {
+  // Candidate lists are rebuilt for every event; their nodes are recycled instead of allocated.
+  if (spareNodes.empty()) {
+    list.push_back(binding);
+  } else {
+    list.splice(list.end(), spareNodes, spareNodes.begin());
+    list.back() = binding;
+  }
+}
+
+void Simulation::recycleCandidates(std::list<Binding*>& list) {
+  spareNodes.splice(spareNodes.end(), list);
+}
+
+void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidates, bool all) {
+  std::list<Binding*> unconverted;
+  // A placeholder that never converts is moved on one second at a time; past this point nothing
+  // could fire any more, so the search gives up and reports no event.
+  const DateTime horizon = stop > *start ? stop : DateTime::MAX;
+  for (;;) {
+    DateTime minTime = DateTime::MAX;
+    int maxPriority = 0;
+    recycleCandidates(*candidates);
+    for (const auto& [name, transition] : net->getTransitions()) {
+      Binding* binding = transition->getNextEvent();
+      if (binding == nullptr) continue;
+      if (all) {
+        appendCandidate(*candidates, binding);
+      } else if (binding->getTime() < minTime ||
+                 (binding->getTime() == minTime && binding->getPriority() > maxPriority)) {
+        recycleCandidates(*candidates);
+        appendCandidate(*candidates, binding);
+        minTime = binding->getTime();
+        maxPriority = binding->getPriority();
+      } else if (binding->getTime() == minTime && binding->getPriority() == maxPriority) {
+        appendCandidate(*candidates, binding);
+      }
+    }
+    if (candidates->empty()) return;
+
+    const size_t count = candidates->size();
+    for (auto it = candidates->begin(); it != candidates->end();) {
+      Binding* binding = *it;
+      if (!binding->isTempBinding()) {
+        ++it;
+        continue;
+      }
+      if (std::ostream* log = simLog()) {
+        *log << "***********************" << std::endl
+             << "TempBinding found at " << currentTime << std::endl
+             << *binding << std::endl;
+      }
+      if (binding->getBoundTransition()->convertTimeguardBinding(binding)) {
+        ++it;
+      } else {
+        auto next = std::next(it);
+        unconverted.splice(unconverted.end(), *candidates, it);
+        it = next;
+      }
+    }
+    if (unconverted.size() < count) {
+      unconverted.clear();
+      return;
+    }
+    const DateTime later = minTime + 1;
+    for (auto it = unconverted.rbegin(); it != unconverted.rend(); ++it) {
+      Transition* transition = (*it)->getBoundTransition();
+      transition->removeBinding(*it, false);
+      transition->addTimeguardBinding(later);
+    }
+    unconverted.clear();
+    if (later > horizon || later >= DateTime::MAX) return;
+  }
+}
+
+Binding* Simulation::resolve_conflicts(std::list<Binding*>& candidates) {
+  const size_t n = candidates.size();
+  std::ostream* log = simLog();
+  if (log) {
+    *log << " ******* FIRE ****** " << currentTime << std::endl
+         << printEventList(candidates) << std::endl;
+  }
+  if (n == 0) {
+    if (log) *log << "can't fire..." << std::endl;
+    return nullptr;
+  }
+  Binding* chosen = candidates.front();
+  if (n > 1) {
+    if (log) {
+      *log << "\n\n\n     ----    !! select randomly !!    ---- \n\n" << std::endl
+           << "\t" << n << "\t transitions in conflict:" << std::endl;
+    }
+    if (candidates.front()->getPriority() > 0) {
+      double sum = 0.0;
+      for (const Binding* binding : candidates) sum += binding->getWeight();
+      if (log) *log << "\t total amount of weights = " << sum << std::endl;
+      const double r = random.randu01() * sum;
+      if (log) *log << "\t randomly selected weight = " << r << std::endl;
+      double running = 0.0;
+      chosen = candidates.back();
+      for (Binding* binding : candidates) {
+        if (r <= running + binding->getWeight()) {
+          chosen = binding;
+          break;
+        }
+        running += binding->getWeight();
+      }
+    } else {
+      const Long32 k = random.randint(0, static_cast<Long32>(n) - 1);
+      if (log) *log << "\t randomly selected event = " << k << std::endl;
+      chosen = *std::next(candidates.begin(), k);
+    }
+    if (log) *log << "\n\n     ---- !! END of random select !!  ---- \n\n\n" << std::endl;
+  }
+  lastChosen = chosen->getBoundTransition()->getName();
+  return chosen;
+}
+
+void Simulation::executeEvent(Binding* binding) {
+  Logging* logging = MainClass::getLog();
+  if (logging->isEventLogging()) {
+    *logging->getEventLog() << "************** EVENT BEGIN *********************" << std::endl
+                            << currentTime.FullDateTime() << std::endl
+                            << *binding << std::endl
+                            << std::endl;
+  }
+  binding->getBoundTransition()->fire(binding, weight);
+}
+
+void Simulation::updateSimulationTime(const DateTime& time) {
+  if (time == currentTime) return;
+  currentTime = time;
+  if (!initialized) {
+    if (std::ostream* log = simLog()) {
+      *log << "measureOut not initialized, couldn't send Time: " << currentTime << std::endl;
+    }
+  }
+}
+
+std::string Simulation::printEventList(std::list<Binding*>& bindings) {
+  static const int MAXCOUNT = 10;
+  std::ostringstream text;
+  text << " ******** ---- EventList ---- ********\n";
+  const Transition* runOf = nullptr;
+  int allowance = 0;
+  bool skipping = false;
+  for (const Binding* binding : bindings) {
+    const Transition* transition = binding->getBoundTransition();
+    if (runOf == nullptr || transition->getName() != runOf->getName()) {
+      runOf = transition;
+      allowance = MAXCOUNT;
+      skipping = false;
+      text << *binding << "\n";
+    } else if (skipping) {
+      continue;
+    } else if (allowance > 0) {
+      --allowance;
+      text << *binding << "\n";
+    } else {
+      text << "Binding[..., " << transition->getName() << ",  ...  ]\n";
+      skipping = true;
+    }
+  }
+  text << "---- --------- ----\n";
+  return text.str();
+}
+
+void Simulation::logFiring(const Binding* binding) {
+  if (std::ostream* log = simLog()) *log << "FIRING: " << *binding << std::endl;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Measure updates, sampling points and start-up.
+
+namespace {
+bool isImportance(const MeasureObj* measure) { return measure->getName() == "ImportanceFunction"; }
+}  // namespace
+
+void Simulation::updateAllMeasures(Binding* binding, bool accumulate, bool samplingPoint) {
+  for (MeasureObj* m : net->getMeasureList()) {
+    if (isImportance(m)) continue;
+    if (resetMeasures) m->firstValue = true;
+    if (m->precisionReached()) continue;
+    if (m->firstValue) {
+      m->reset(*start);
+      m->firstValue = false;
+    }
+    if (samplingPoint && !m->accumulative() && !m->timeaverage()) continue;
+    if (accumulate) m->accum(binding, weight);
+  }
+  resetMeasures = false;
+}
+
+bool Simulation::updateSamplingPoints(bool batch) {
+  bool allOk = true;
+  double maxError = 0.0;
+  for (MeasureObj* m : net->getMeasureList()) {
+    if (isImportance(m) || m->precisionReached()) continue;
+    m->setPercentRule(percentRule);
+    m->setEpsMax(epsMax);
+    if (mode == 0) {
+      const double value = m->measure(-1.0);
+      // Only the point at the stop time closes a replication's precision test; a test at the
+      // point before it would finish the measure one point early.
+      const bool lastPoint = samplingIndex >= nofsampling - 1;
+      if (analysisState != 0) {
+        const bool ok = m->makeTransientAnalysis(alpha, value, loop, lastPoint);
+        allOk = allOk && ok;
+      } else {
+        // The replications before the first estimate still count towards the running mean and
+        // variance of every sampling point; they only produce no report and no success.
+        double mean;
+        double variance;
+        m->addToRunningStatistics(value, loop, mean, variance);
+      }
+      measureOut(m, m);
+    } else {
+      const double value = m->measure(mode == 1 ? -1.0 : restartTime);
+      if (m->s_iter == m->SampleBlocks.end()) {
+        allOk = false;
+        continue;
+      }
+      m->s_iter->push_back(value);
+      if (mode == 1) m->reset(eventTime);
+      if (batch && analysisState == 1 && m->s_iter->size() > 4) {
+        const bool ok = m->makeStationaryAnalysis(alpha, start->FullDateTime(),
+                                                  nextSampling.FullDateTime());
+        allOk = allOk && ok;
+        measureOut(m, m);
+        if (!m->Epsilon.empty()) maxError = std::max(maxError, m->Epsilon.back());
+      } else {
+        allOk = false;
+      }
+    }
+    if (maxError > 0.0) {
+      const std::time_t now = std::time(nullptr);
+      if (static_cast<unsigned long>(now - lastProgressPrint) > 9) {
+        std::cout << "remaining relative error " << maxError << std::endl;
+        lastProgressPrint = now;
+      }
+    }
+  }
+  return allOk;
+}
+
+void Simulation::initMeasureList(bool first) {
+  for (MeasureObj* m : net->getMeasureList()) {
+    if (first) {
+      m->SampleBlocks.assign(static_cast<size_t>(nofsampling), std::list<double>());
+      m->mean_transient.assign(static_cast<size_t>(nofsampling), 0.0);
+      m->m2.assign(static_cast<size_t>(nofsampling), 0.0);
+    }
+    if (!m->precisionReached()) {
+      m->s_iter = m->SampleBlocks.begin();
+      m->AveragedMean.clear();
+      m->Variance.clear();
+      m->DeltaX.clear();
+      m->Epsilon.clear();
+      m->mean_transient_iter = m->mean_transient.begin();
+      m->m2_iter = m->m2.begin();
+      m->m_iter = m->AveragedMean.begin();
+      m->v_iter = m->Variance.begin();
+      m->d_iter = m->DeltaX.begin();
+      m->e_iter = m->Epsilon.begin();
+    }
+  }
+}
+
+void Simulation::initTransitions() {
+  if (std::ostream* log = simLog()) {
+    *log << "************** starting init()... *****************" << std::endl;
+  }
+  for (const auto& [name, transition] : net->getTransitions()) transition->startup();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Runs.
+
+bool Simulation::timeLimitReached() const {
+  if (noLimit) return false;
+  return static_cast<unsigned long>(std::time(nullptr) - runStart) >= secmax;
+}
+
+void Simulation::rebuildNet() {
+  resetCurrentTime();
+  net->clearMaps();
+  net->buildNet();
+  net->loadMeasureList(mode);
+  initTransitions();
+}
+
+void Simulation::startSampling() {
+  samplingIndex = 0;
+  nextSampling = *start;
+}
+
+bool Simulation::samplingPointsLeft() const { return samplingIndex < nofsampling; }
+
+void Simulation::advanceSampling() {
+  // Each point is computed from the start, not by adding the interval over and over: on a
+  // calendar scale of some 6e10 seconds the repeated sum drifts and would miss the stop time.
+  ++samplingIndex;
+  if (samplingIndex == nofsampling - 1) {
+    nextSampling = stop;
+  } else if (samplingIndex < nofsampling) {
+    nextSampling = *start + static_cast<double>(samplingIndex) * interval;
+  } else {
+    nextSampling = stop + interval;
+  }
+}
+
+void Simulation::takeSamplingPoint(bool& done) {
+  const bool ok = updateSamplingPoints(false);
+  done = done && ok && loop > 5;
+  advanceSampling();
+}
+
+void Simulation::sampleAt(Binding& sentinel, bool samplingPoint, bool& done) {
+  sentinel = Binding(nextSampling);
+  updateAllMeasures(&sentinel, true, samplingPoint);
+  takeSamplingPoint(done);
+}
+
+void Simulation::run_transient(double& alpha) {
+  this->alpha = alpha;
+  loop = 0;
+  bool done = false;
+  interval = (stop.FullDateTime() - start->FullDateTime()) / (nofsampling - 1);
+  if (!(interval > 0.0)) interval = stop.FullDateTime() - start->FullDateTime();
+  runStart = std::time(nullptr);
+  lastProgressPrint = runStart;
+  noLimit = secmax == 0;
+  Binding sentinel(*start);
+  std::list<Binding*> candidates;
+
+  while (!done) {
+    rebuildNet();
+    initMeasureList(loop == 0);
+    startSampling();
+    resetMeasures = true;
+    done = true;
+
+    for (;;) {
+      getFirstBindingsOfAllTransitions(&candidates, false);
+      Binding* binding = resolve_conflicts(candidates);
+      if (binding == nullptr) {
+        while (samplingPointsLeft()) sampleAt(sentinel, false, done);
+        break;
+      }
+      eventTime = binding->getTime();
+      updateSimulationTime(eventTime);
+      if (net->getMeasureList().empty()) {
+        if (eventTime > stop) break;
+        logFiring(binding);
+        executeEvent(binding);
+        continue;
+      }
+      if (eventTime > stop) {
+        while (samplingPointsLeft() && nextSampling < stop) sampleAt(sentinel, true, done);
+        if (samplingPointsLeft() && nextSampling == stop) sampleAt(sentinel, false, done);
+        break;
+      }
+      while (samplingPointsLeft() && eventTime > nextSampling) sampleAt(sentinel, true, done);
+      updateAllMeasures(binding, true, false);
+      logFiring(binding);
+      executeEvent(binding);
+      if (samplingPointsLeft() && eventTime == nextSampling) takeSamplingPoint(done);
+      if (!samplingPointsLeft()) break;
+    }
+
+    // At the limit an unsuccessful replication is not counted; a successful one stands.
+    const bool limitReached = timeLimitReached();
+    if (limitReached && !done) break;
+    ++loop;
+    if (analysisState != 1 && loop > 5) analysisState = 1;
+    if (limitReached) break;
+  }
+  recycleCandidates(candidates);
+
+  if (loop <= 5) {
+    std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN "
+                 "TEN."
+              << std::endl;
+  }
+  std::cout << (done ? "\nSIMULATION SUCCESSFUL" : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
+}
+
+void Simulation::run_stationary(double& alpha) {
+  this->alpha = alpha;
+  bool ok = false;
+  int events = 0;
+  rebuildNet();
+  initMeasureList(true);
+  analysisState = -2;
+  resetMeasures = true;
+  nextSampling = *start;
+  runStart = std::time(nullptr);
+  lastProgressPrint = runStart;
+  noStop = false;
+  noLimit = secmax == 0;
+  if (stop.FullDateTime() - start->FullDateTime() <= 0.0) noStop = true;
+  std::list<Binding*> candidates;
+
+  while (!ok && (currentTime <= stop || noStop) && !timeLimitReached()) {
+    getFirstBindingsOfAllTransitions(&candidates, false);
+    Binding* binding = resolve_conflicts(candidates);
+    if (binding == nullptr) {
+      std::cout << "WARNING: Stationary simulation stops at a dead marking." << std::endl;
+      break;
+    }
+    eventTime = binding->getTime();
+    updateSimulationTime(eventTime);
+    updateAllMeasures(binding, true, false);
+    ++events;
+    if (events > 99 || (!noStop && eventTime > stop)) {
+      ok = updateSamplingPoints(true);
+      events = 0;
+      if (analysisState != 1) ++analysisState;
+    }
+    logFiring(binding);
+    executeEvent(binding);
+  }
+  recycleCandidates(candidates);
+
+  if (analysisState != 1) {
+    std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY."
+              << std::endl;
+  }
+  if (!ok) {
+    std::cout << (!noStop && currentTime >= stop
+                      ? "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME."
+                      : "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.");
+  } else {
+    std::cout << "\nSIMULATION SUCCESSFUL";
+  }
+}
+
+void Simulation::shutdown() {
+  std::cout << std::endl << std::endl;
+  std::ofstream file("results.log", std::ios::out | std::ios::trunc);
+  const char* header =
+      mode == 0 ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
+  file << header << std::endl;
+  std::cout << header << std::endl;
+  double t;
+  if (mode == 1 && noStop) {
+    nextSampling -= interval;
+    t = nextSampling.FullDateTime();
+  } else {
+    t = stop.FullDateTime();
+  }
+  file << std::setprecision(3) << "SIMULATION TIME: " << t << std::endl << std::endl;
+  std::cout << std::setprecision(3) << "SIMULATION TIME: " << t << std::endl << std::endl;
+  for (MeasureObj* m : net->getMeasureList()) m->writeResult(file, std::cout, mode, start, &interval);
+  file.close();
+}

@@ -1,0 +1,108 @@
+#pragma once
+
+#include <ctime>
+#include <list>
+#include <string>
+
+#include "core/DateTime.h"
+#include "core/RandomWrapper.h"
+
+class Binding;
+class DefaultGM;
+class MeasureObj;
+class NetClass;
+class socket_t;
+
+// The run object of the engine: run parameters, the simulation clock, the stream for conflict
+// choices and the result socket. Exactly one exists at a time, reachable as Simulation::sim.
+class Simulation {
+ public:
+  Simulation(NetClass* net, const std::string& netname, const std::string& resport,
+             const DateTime& start, const DateTime& stop, int nofsampling, int mode,
+             bool numericTime, bool percentRule, double epsMax, double interval,
+             unsigned int secmax);
+  virtual ~Simulation();
+
+  Simulation(const Simulation&) = delete;
+  Simulation& operator=(const Simulation&) = delete;
+
+  virtual void init();
+  virtual bool isSingleStep() const { return false; }
+  virtual Binding* resolve_conflicts(std::list<Binding*>& candidates);
+  virtual void run_transient(double& alpha);
+  virtual void run_stationary(double& alpha);
+  virtual void shutdown();
+  virtual void initMeasureSocket();
+
+  // Result-socket reports.
+  void measureOut(DefaultGM* element, MeasureObj* measure);
+  void measureOut(DefaultGM* element, double value);
+  void displayOut(DefaultGM* element, double value);
+  socket_t* getMeasureSocket() { return measureSocket; }
+  bool hasMeasureSocket() const { return measureSocket != nullptr; }
+  const DateTime& getCurrentSimulationTime() const { return currentTime; }
+
+  // The event step.
+  void getFirstBindingsOfAllTransitions(std::list<Binding*>* candidates, bool all);
+  void executeEvent(Binding* binding);
+  void updateSimulationTime(const DateTime& time);
+  void resetCurrentTime() { currentTime = *start; }
+  std::string printEventList(std::list<Binding*>& bindings);
+
+  // Measure updates, sampling points and start-up of the transitions.
+  void updateAllMeasures(Binding* binding, bool accumulate, bool samplingPoint);
+  bool updateSamplingPoints(bool batch);
+  void initMeasureList(bool first);
+  void initTransitions();
+
+  static Simulation* sim;
+
+ protected:
+  void send(const std::string& text, bool measureLine);
+  void logFiring(const Binding* binding);
+  bool timeLimitReached() const;
+  void rebuildNet();
+
+  int nofsampling;
+  int loop = 0;
+  int analysisState = 0;
+  std::time_t runStart = 0;
+  std::time_t lastProgressPrint = 0;
+  double alpha = 0.0;
+  bool numericTime;
+  bool percentRule;
+  bool noStop = false;
+  bool resetMeasures = false;
+  bool noLimit = false;
+  unsigned int secmax;
+  int mode;
+  double restartTime = 0.0;
+  double epsMax;
+  double interval;
+  NetClass* net;
+  std::string netname;
+  std::string resport;
+  DateTime currentTime;
+  DateTime nextSampling;
+  DateTime eventTime;
+  const DateTime* start;
+  DateTime stop;
+  std::string lastChosen;
+  bool initialized = false;
+  socket_t* measureSocket = nullptr;
+  RandomWrapper random;
+  MeasureObj* importance = nullptr;
+  double weight = 1.0;
+
+ private:
+  void appendCandidate(std::list<Binding*>& list, Binding* binding);
+  void recycleCandidates(std::list<Binding*>& list);
+  void startSampling();
+  bool samplingPointsLeft() const;
+  void advanceSampling();
+  void takeSamplingPoint(bool& done);
+  void sampleAt(Binding& sentinel, bool samplingPoint, bool& done);
+
+  int samplingIndex = 0;              // index of nextSampling among the transient sampling points
+  std::list<Binding*> spareNodes;     // list nodes recycled between candidate searches
+};

@@ -1,0 +1,70 @@
+#pragma once
+
+#include <ostream>
+
+#include "core/DateTime.h"
+#include "core/IntTypes.h"
+#include "net/Token.h"
+
+class Transition;
+
+// One pending event of one transition: the tokens it will consume, when it is due, and the
+// priority, weight and identity by which the engine chooses among events due together.
+// A binding without a token list is either a time-guard placeholder (temp binding) or a
+// time-only sentinel bound to no transition.
+class Binding {
+ public:
+  Binding(TokenList* tokens, Transition* transition, const DateTime& now);
+  Binding(Transition* transition, const DateTime& now);
+  explicit Binding(const DateTime& time);
+  Binding(Counter ID, Transition* transition, DateTime time, int priority, double weight,
+          bool fireEvent, TokenList* tokens);
+  ~Binding();
+
+  // A binding owns its token list, so it is never copied; assignment is kept for the token-less
+  // sentinels and asserts that neither side owns a list.
+  Binding(const Binding&) = delete;
+  Binding& operator=(const Binding& other);
+
+  void updateTime(const DateTime& now);
+  void convertTempBinding(TokenList* tokens);
+
+  TokenList* getBoundTokens() const { return boundTokens; }
+  Transition* getBoundTransition() const { return boundTransition; }
+  const DateTime& getTime() const { return time; }
+  int getPriority() const { return priority; }
+  Counter getID() const { return ID; }
+  double getWeight() const { return weight; }
+  bool isFireEvent() const { return fireEvent; }
+  bool isTempBinding() const { return boundTokens == nullptr; }
+
+  // Event order: earlier time first, then higher priority, then the older binding.
+  bool operator<(const Binding& other) const {
+    if (time != other.time) return time < other.time;
+    if (priority != other.priority) return priority > other.priority;
+    return ID < other.ID;
+  }
+  bool operator==(const Binding& other) const { return ID == other.ID; }
+
+  static Counter idCounter;
+
+ private:
+  void init(Transition* transition, const DateTime& now);
+
+  TokenList* boundTokens;
+  Transition* boundTransition;
+  DateTime time;
+  int priority;
+  Counter ID;
+  double weight;
+  bool fireEvent;
+};
+
+// Orders pointers by what they point to; every transition's event list is a
+// std::set<Binding*, DerefLess<Binding*>>.
+template <class T>
+struct DerefLess {
+  bool operator()(const T& a, const T& b) const { return *a < *b; }
+};
+
+std::ostream& operator<<(std::ostream& out, const Binding& binding);

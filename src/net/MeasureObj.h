@@ -1,0 +1,87 @@
+#pragma once
+
+#include <list>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "net/DefaultGM.h"
+
+class Binding;
+
+// Standard normal quantile with upper-tail probability p (0 < p <= 0.5).
+double normal_distr(double p);
+// Student-t quantile for df degrees of freedom at a two-sided level.
+double student_distr(int df, double level);
+
+// Abstract performance measure. A model subclass supplies the value and the kind; this class keeps
+// the samples, the running statistics over replications, the estimates and the precision test.
+class MeasureObj : public DefaultGM {
+ public:
+  static const unsigned int PREC_LIMIT = 1000;
+
+  MeasureObj(const char* name, NetClass* net, bool watch);
+  ~MeasureObj() override;
+
+  virtual double measure(double dt) = 0;
+  virtual bool accumulative() = 0;
+  virtual bool timeaverage() = 0;
+  virtual void accum(const Binding* binding, double weight) = 0;
+
+  bool getWatch() const { return watch; }
+  bool precisionReached() const { return precision_reached; }
+
+  void incrementRefCount() { ++reference_count; }
+  void decrementRefCount() { --reference_count; }
+  int getRefCount() const { return reference_count; }
+
+  void notify() {}
+  void setPercentRule(bool on) { percent_rule = on; }
+  bool PercentRule() const { return percent_rule; }
+  void setEpsMax(double eps) { EpsMax = eps; }
+  void setPrecPortion(double portion) { PrecPortion = portion; }
+
+  void reset(DateTime t);
+  void setLastTime(DateTime t);
+
+  bool makeTransientAnalysis(double& alpha, double x, int n, bool last);
+  bool makeStationaryAnalysis(double& alpha, double, double);
+  bool measure_reached_precision(unsigned int n, unsigned int m, bool last);
+  void writeResult(std::ostream& file, std::ostream& console, int mode, const DateTime* start,
+                   double* interval);
+
+ protected:
+  // The engine fills and rewinds the sample blocks, result lists and cursors directly.
+  friend class Simulation;
+
+  // Adds replication n's value x to the running mean and sum of squares of the sampling point at
+  // the cursors and advances them; false when the run has no storage for that point.
+  bool addToRunningStatistics(double x, int n, double& mean, double& variance);
+
+  std::list<std::list<double>> SampleBlocks;
+  std::list<std::list<double>>::iterator s_iter;
+  std::list<double>::iterator m_iter;
+  std::list<double>::iterator d_iter;
+  std::list<double>::iterator v_iter;
+  std::list<double>::iterator e_iter;
+  std::list<double> AveragedMean;
+  std::list<double> Variance;
+  std::list<double> DeltaX;
+  std::list<double> Epsilon;
+  std::vector<double> mean_transient;
+  std::vector<double>::iterator mean_transient_iter;
+  std::vector<double> m2;
+  std::vector<double>::iterator m2_iter;
+  double firstTime = 0.0;
+  double lastTime = 0.0;
+  double value = 0.0;
+  bool firstValue = true;
+  unsigned int calls = 0;
+  int reference_count = 0;
+  double EpsMax = 0.0;
+  bool watch;
+  bool percent_rule = false;
+  double PrecPortion = 1.0;
+  bool precision_reached = false;
+};

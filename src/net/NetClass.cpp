@@ -1,0 +1,167 @@
+#include "net/NetClass.h"
+
+#include <iostream>
+#include <sstream>
+
+#include "net/MeasureObj.h"
+#include "net/Place.h"
+#include "net/Transition.h"
+
+NetClass::NetClass() = default;
+
+NetClass::~NetClass() {
+  release(measureList);
+  release(storedMeasureList);
+  deleteElements();
+}
+
+// The net holds a reference on every measure in its active and stored lists, so a measure of the
+// first build outlives the places it was attached to while the rebuilds go on; the last holder of
+// a reference, place or net, deletes it.
+void NetClass::retain(const std::list<MeasureObj*>& list) {
+  for (MeasureObj* measure : list) measure->incrementRefCount();
+}
+
+void NetClass::release(std::list<MeasureObj*>& list) {
+  for (MeasureObj* measure : list) {
+    measure->decrementRefCount();
+    if (measure->getRefCount() < 1) delete measure;
+  }
+  list.clear();
+}
+
+void NetClass::deleteElements() {
+  for (auto& [name, place] : places) delete place;
+  for (auto& [name, transition] : transitions) delete transition;
+  transitions.clear();
+  places.clear();
+}
+
+void NetClass::addPlace(Place* place) { places.emplace(place->getName(), place); }
+
+void NetClass::addTransition(Transition* transition) {
+  transitions.emplace(transition->getName(), transition);
+}
+
+void NetClass::addMeasure(MeasureObj* measure) {
+  measure->incrementRefCount();
+  measureList.push_back(measure);
+}
+
+void NetClass::linkPlaceToTransition(const char* place, const char* transition, int multiplicity) {
+  Transition* t = getTransition(transition);
+  Place* p = getPlace(place);
+  if (t != nullptr && p != nullptr) linkIntoTransition(p, t, multiplicity);
+}
+
+void NetClass::linkTransitionToPlace(const char* transition, const char* place, int multiplicity) {
+  Place* p = getPlace(place);
+  Transition* t = getTransition(transition);
+  if (t != nullptr && p != nullptr) linkOutOfTransition(t, p, multiplicity);
+}
+
+void NetClass::linkIntoTransition(Place* place, Transition* transition, int multiplicity) {
+  place->addOutTransition(transition, multiplicity);
+  transition->addInPlace(place);
+}
+
+void NetClass::linkOutOfTransition(Transition* transition, Place* place, int multiplicity) {
+  transition->addOutPlace(place);
+  place->addInTransition(transition, multiplicity);
+}
+
+Place* NetClass::getPlace(const char* name) {
+  auto found = places.find(name);
+  if (found == places.end()) {
+    std::cout << "Couldn't find Place: " << name << std::endl;
+    return nullptr;
+  }
+  return found->second;
+}
+
+Place* NetClass::getPlace(const std::string& name) { return getPlace(name.c_str()); }
+
+Place* NetClass::getPlace(int id) {
+  for (auto& [name, place] : places) {
+    if (place->getID() == id) return place;
+  }
+  return nullptr;
+}
+
+Place* NetClass::getPlace(PlaceIdentMap* aliases, const char* localName) {
+  auto found = aliases->find(localName);
+  if (found == aliases->end()) {
+    std::cout << "Couldn't find Place: " << localName << std::endl;
+    return nullptr;
+  }
+  return getPlace(found->second);
+}
+
+Transition* NetClass::getTransition(const char* name) {
+  auto found = transitions.find(name);
+  if (found == transitions.end()) {
+    std::cout << "Couldn't find Transition: " << name << std::endl;
+    return nullptr;
+  }
+  return found->second;
+}
+
+Transition* NetClass::getTransition(int id) {
+  for (auto& [name, transition] : transitions) {
+    if (transition->getID() == id) return transition;
+  }
+  return nullptr;
+}
+
+void NetClass::storeMeasureList() {
+  retain(measureList);
+  release(storedMeasureList);
+  storedMeasureList = measureList;
+}
+
+void NetClass::clearMaps() {
+  storeMeasureList();
+  release(measureList);
+  // The previous build is freed here rather than forgotten, so repeated replications do not
+  // accumulate whole nets in memory.
+  deleteElements();
+}
+
+void NetClass::loadMeasureList(int mode) {
+  release(measureList);
+  for (MeasureObj* measure : storedMeasureList) {
+    if (mode != 0) {
+      if (measure->accumulative()) {
+        std::cout << "Warning: accumulative performance measures are only allowed in transient "
+                     "simulation."
+                  << " Ignoring Measure " << measure->getName() << std::endl;
+        continue;
+      }
+      if (!measure->timeaverage()) {
+        std::cout << "Warning: instantaneous performance measures are only allowed in transient "
+                     "simulation."
+                  << " Ignoring Measure " << measure->getName() << std::endl;
+        continue;
+      }
+    }
+    measure->incrementRefCount();
+    measureList.push_back(measure);
+  }
+}
+
+void NetClass::restoreNet(int mode) {
+  buildNet();
+  createTokens();
+  loadMeasureList(mode);
+}
+
+std::string NetClass::writeMaps() const {
+  std::ostringstream text;
+  text << "Places:" << std::endl;
+  for (const auto& [name, place] : places) text << "\t" << name << " -> " << place->getName() << std::endl;
+  text << "Transitions:" << std::endl;
+  for (const auto& [name, transition] : transitions) {
+    text << "\t" << name << " -> " << transition->getName() << std::endl;
+  }
+  return text.str();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <list>
+#include <map>
+#include <string>
+
+#include "net/Token.h"
+
+class MeasureObj;
+class Place;
+class Simulation;
+class Transition;
+
+// The container of one net: places and transitions by name, the active measures and the measures
+// kept across the per-run rebuilds, and the simulation running on it. The model derives from it
+// and fills in how the net is built and how its tokens are copied.
+class NetClass {
+ public:
+  NetClass();
+  virtual ~NetClass();
+
+  NetClass(const NetClass&) = delete;
+  NetClass& operator=(const NetClass&) = delete;
+
+  virtual void buildNet() = 0;
+  virtual void createTokens() = 0;
+  // Copying and re-typing depend on the model's token types, so the model supplies them.
+  virtual Ptr<Token> copyToken(Ptr<Token> oldToken) = 0;
+  virtual Ptr<Token> upcastToken(Ptr<Token> token) = 0;
+
+  // Building. The net takes ownership of what it enters; an element whose name is already taken
+  // is not entered and stays its caller's.
+  void addPlace(Place* place);
+  void addTransition(Transition* transition);
+  void addMeasure(MeasureObj* measure);
+  void linkPlaceToTransition(const char* place, const char* transition, int multiplicity);
+  void linkTransitionToPlace(const char* transition, const char* place, int multiplicity);
+  void linkIntoTransition(Place* place, Transition* transition, int multiplicity);
+  void linkOutOfTransition(Transition* transition, Place* place, int multiplicity);
+
+  // Lookups.
+  Place* getPlace(const char* name);
+  Place* getPlace(const std::string& name);
+  Place* getPlace(int id);
+  Place* getPlace(PlaceIdentMap* aliases, const char* localName);
+  Transition* getTransition(const char* name);
+  Transition* getTransition(int id);
+  const std::map<std::string, Place*>& getPlaces() const { return places; }
+  const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
+  std::list<MeasureObj*>& getMeasureList() { return measureList; }
+  Simulation* getSimulation() const { return simulation; }
+  void setSimulation(Simulation* sim) { simulation = sim; }
+
+  // Measures across rebuilds.
+  void storeMeasureList();
+  void clearMaps();
+  void loadMeasureList(int mode);
+  void restoreNet(int mode);
+
+  std::string writeMaps() const;
+
+ private:
+  void deleteElements();
+  static void retain(const std::list<MeasureObj*>& list);
+  static void release(std::list<MeasureObj*>& list);
+
+  std::map<std::string, Place*> places;
+  std::map<std::string, Transition*> transitions;
+  std::list<MeasureObj*> measureList;
+  std::list<MeasureObj*> storedMeasureList;
+  Simulation* simulation = nullptr;
+};

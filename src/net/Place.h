@@ -1,0 +1,71 @@
+#pragma once
+
+#include <list>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "net/DefaultGM.h"
+#include "net/Token.h"
+
+class MeasureObj;
+class Transition;
+
+// A net place: a marking of shared tokens in arrival order, the arcs to and from transitions with
+// their multiplicities, an optional capacity and the measures attached to it.
+class Place : public DefaultGM {
+ public:
+  Place(int id, const char* name, NetClass* net, bool firstN, unsigned int capacity);
+  Place(int id, const char* name, NetClass* net, const PlaceIdentMap& attributes, bool firstN,
+        unsigned int capacity);
+  Place(int id, NetClass* net);
+  ~Place() override;
+
+  // Arcs.
+  void addOutTransition(Transition* transition, int multiplicity);
+  void addInTransition(Transition* transition, int multiplicity);
+  int getOutTransitionMultiplicity(int transitionId) const;
+  int getInTransitionMultiplicity(int transitionId) const;
+  void addGlobalGuardTransition(Transition* transition);
+  const std::list<Transition*>& getInTransitions() const { return inTransitions; }
+  const std::list<Transition*>& getOutTransitions() const { return outTransitions; }
+
+  // Tokens.
+  void addToken(Ptr<Token> token);
+  void removeToken(Ptr<Token> token);
+  void notifyGlobalGuardTransitions();
+  bool canTake(unsigned int n) const;
+  TokenList& getMarking(int n);
+  const TokenList& getFullMarking() const { return marking; }
+  int getMarkingSize() const { return static_cast<int>(marking.size()); }
+  unsigned int getCapacity() const { return capacity; }
+  int getID() const { return id; }
+  void removeCurrentMarking();
+  void addRestoredToken(Ptr<Token> token);
+
+  // Measures and watching.
+  void addMeasure(MeasureObj* measure);
+  const std::vector<MeasureObj*>& getMeasures() const { return measures; }
+  void setWatch(bool on) { watch = on; }
+  void displContent();
+
+  std::string content() const;
+  void printTrans() const;
+
+ private:
+  std::list<Transition*> inTransitions;
+  std::map<int, int> inMultiplicities;
+  std::list<Transition*> outTransitions;
+  std::map<int, int> outMultiplicities;
+  std::list<Transition*> globalGuardTransitions;
+  TokenList marking;
+  TokenList partialMarking;
+  std::vector<MeasureObj*> measures;
+  bool firstN;
+  bool watch;
+  unsigned int capacity;
+  int id;
+};
+
+std::ostream& operator<<(std::ostream& out, const Place& place);

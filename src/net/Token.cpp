@@ -1,0 +1,109 @@
+#include "net/Token.h"
+
+#include <algorithm>
+#include <array>
+
+#include "frontend/MainClass.h"
+#include "net/Transition.h"
+#include "tokendb/TokenRecords.h"
+
+Counter Token::tokenCounter = 0;
+Counter Token::concTokenCounter = 0;
+Counter Token::maxConcTokenCounter = 0;
+
+Token::Token() : creationTime(DateTime::Today()), id(tokenCounter++) { countNewToken(); }
+
+Token::Token(const Token& other, bool copyTransitions)
+    : creationTime(other.creationTime), id(other.id) {
+  if (copyTransitions) transitions = other.transitions;
+  countNewToken();
+}
+
+Token::~Token() { --concTokenCounter; }
+
+void Token::countNewToken() {
+  ++concTokenCounter;
+  if (concTokenCounter > maxConcTokenCounter) maxConcTokenCounter = concTokenCounter;
+}
+
+void Token::setReferenceAttribute(const char*, Ptr<Token>) {}
+
+Token& Token::operator=(const Token& other) {
+  if (&other != this) {
+    creationTime = other.creationTime;
+    id = other.id;
+  }
+  return *this;
+}
+
+bool Token::operator==(const Token& other) const { return id == other.id; }
+
+std::string Token::content() const { return std::string(); }
+
+void Token::logTransitionChange(const char* what, const Transition* transition) const {
+  Logging* log = MainClass::getLog();
+  if (!log->isTransLogging()) return;
+  *log->getTransLog() << "Token " << getName() << ", " << creationTime << what
+                      << transition->getName() << std::endl;
+}
+
+void Token::addTransition(Transition* transition) {
+  logTransitionChange(" added Transition ", transition);
+  transitions.push_back(transition);
+}
+
+void Token::removeTransition(Transition* transition) {
+  logTransitionChange(" removed Transition ", transition);
+  transitions.erase(std::remove(transitions.begin(), transitions.end(), transition),
+                    transitions.end());
+}
+
+bool Token::containsTransition(Transition* transition) const {
+  return std::find(transitions.begin(), transitions.end(), transition) != transitions.end();
+}
+
+void Token::notifyTransitions(Ptr<Token> self) {
+  Logging* log = MainClass::getLog();
+  if (log->isTransLogging()) {
+    std::fstream& out = *log->getTransLog();
+    out << "Token " << getName() << ", " << creationTime << " notifyTransitions()..: [ ";
+    for (const Transition* t : transitions) out << t->getName() << " : ";
+    out << " ]" << std::endl;
+  }
+
+  // The handlers unregister transitions from this token while we walk, so walk a snapshot. A
+  // snapshot entry whose transition has meanwhile let go of the token (an earlier handler dropped
+  // its binding, or it stood in the list twice) is no longer concerned and is skipped. The
+  // snapshot lives on the stack for the usual few registrations.
+  std::array<Transition*, 16> small;
+  std::vector<Transition*> large;
+  Transition** snapshot = small.data();
+  const size_t count = transitions.size();
+  if (count > small.size()) {
+    large = transitions;
+    snapshot = large.data();
+  } else {
+    std::copy(transitions.begin(), transitions.end(), small.begin());
+  }
+
+  for (size_t i = 0; i < count; ++i) {
+    Transition* transition = snapshot[i];
+    if (std::find(snapshot, snapshot + i, transition) != snapshot + i) continue;
+    if (!containsTransition(transition)) continue;
+    if (log->isTransLogging()) {
+      *log->getTransLog() << "Token->notifyTransitions() : " << *transition << std::endl;
+    }
+    transition->tokenNotify(self);
+  }
+}
+
+Ptr<Token> Token::findToken(std::vector<token_info*>& infos, const char* typeName, int id) {
+  for (token_info* info : infos) {
+    if (info->id == id && info->tokentypename == typeName) return info->token;
+  }
+  return Ptr<Token>(nullptr);
+}
+
+std::ostream& operator<<(std::ostream& out, const Token& token) {
+  return out << "Token name: " << token.getName();
+}

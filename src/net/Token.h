@@ -1,0 +1,73 @@
+#pragma once
+
+#include <list>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "core/IntTypes.h"
+#include "core/SmartPointers.h"
+
+class Transition;
+struct token_info;
+
+using ReferenceCountedSmartPointer::Dynamic_Cast;
+using ReferenceCountedSmartPointer::Ptr;
+
+class Token;
+
+// The tokens of one binding in input-arc order; also a place's marking.
+using TokenList = std::list<Ptr<Token>>;
+// Candidate bindings returned by a transition's binding search; the holder owns the lists.
+using TempBindingList = std::list<TokenList*>;
+// A transition's local place names mapped to the net's place names.
+using PlaceIdentMap = std::map<std::string, std::string>;
+// A firing delay or time-guard value in seconds.
+using Seconds_T = double;
+
+// Abstract token: an identity shared by all its copies, a creation time, and the transitions whose
+// pending bindings hold it.
+class Token {
+ public:
+  Token();
+  Token(const Token& other, bool copyTransitions);
+  virtual ~Token();
+
+  // A copy must go through the two-argument constructor so the live-token statistics see it.
+  Token(const Token&) = delete;
+
+  virtual void setReferenceAttribute(const char* attributeName, Ptr<Token> token);
+  virtual Token& operator=(const Token& other);
+  virtual bool operator==(const Token& other) const;
+  virtual std::string getName() const = 0;
+  virtual std::string content() const;
+
+  Counter getID() const { return id; }
+  const DateTime& getCreationTime() const { return creationTime; }
+
+  void addTransition(Transition* transition);
+  void removeTransition(Transition* transition);
+  bool containsTransition(Transition* transition) const;
+  void notifyTransitions(Ptr<Token> self);
+
+  static Ptr<Token> findToken(std::vector<token_info*>& infos, const char* typeName, int id);
+
+  static Counter tokenCounter;         // ids handed out so far
+  static Counter concTokenCounter;     // tokens alive
+  static Counter maxConcTokenCounter;  // peak of concTokenCounter
+
+ protected:
+  // A vector rather than a list: registrations come and go with every binding, and a vector does
+  // not allocate once it has grown to the usual handful of transitions.
+  std::vector<Transition*> transitions;
+  DateTime creationTime;
+  Counter id;
+
+ private:
+  void countNewToken();
+  void logTransitionChange(const char* what, const Transition* transition) const;
+};
+
+std::ostream& operator<<(std::ostream& out, const Token& token);

@@ -1,0 +1,167 @@
+#pragma once
+
+#include <fstream>
+#include <list>
+#include <map>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/DateTime.h"
+#include "core/Delay.h"
+#include "core/IntTypes.h"
+#include "core/RandomWrapper.h"
+#include "net/Binding.h"
+#include "net/DefaultGM.h"
+#include "net/Token.h"
+
+class MeasureObj;
+class Place;
+
+// Abstract net transition with its own event list: the ordered set of its pending bindings, from
+// which the engine takes the first. Model subclasses supply the binding search, the token moves
+// and the firing delay; this class keeps the event list current incrementally after every firing.
+class Transition : public DefaultGM {
+ public:
+  using EventList = std::set<Binding*, DerefLess<Binding*>>;
+
+  Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
+             std::string pagePath, double firingWeight, int priority, bool exp, bool takeFirst,
+             bool isInfinite, bool hasLocalGuard);
+  Transition(int uniqueid, const char* name, NetClass* net,
+             const std::map<std::string, std::string>& attributes, const PlaceIdentMap& places,
+             std::string pagePath, double firingWeight, int priority, bool exp, bool takeFirst,
+             bool isInfinite, bool hasLocalGuard);
+  ~Transition() override;
+
+  // Operations the model classes may override.
+  virtual void startup();
+  virtual int getPriority() const { return priority; }
+  virtual Seconds_T getFiringDelay(TokenList& binding) const;
+  virtual double getFiringWeight() const { return firingWeight; }
+  virtual Counter getFireCount() const { return fireCount; }
+  virtual void setDisplaying(bool on) { displaying = on; }
+  virtual void setWatch(bool on) { watch = on; }
+  virtual void setImmediate(bool on) { immediate = on; }
+  virtual void setLogfile(std::string name, std::string description);
+  virtual Seconds_T Timeguard(const DateTime& now);
+  virtual bool hasTimeguard() const;
+  virtual void updateEventList();
+  virtual void log(TokenList& binding);
+  virtual double display(TokenList& binding);
+  virtual bool checkSpace() const;
+  virtual TempBindingList* generateBindingList() = 0;
+  virtual bool globalGuard();
+  virtual void initGlobalGuards();
+  virtual void moveTokens(TokenList& binding) = 0;
+
+  // Structure.
+  void addInPlace(Place* place);
+  void addOutPlace(Place* place);
+  const std::list<Place*>& getInPlaces() const { return inPlaces; }
+  const std::list<Place*>& getOutPlaces() const { return outPlaces; }
+  int getID() const { return id; }
+  bool hasLocalGuard() const { return localGuard; }
+  void addMeasure(MeasureObj* measure);
+
+  // Event list.
+  Binding* getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
+  EventList& getEvents() { return bindings; }
+  void addBinding(Binding* binding);
+  void addTimeguardBinding(const DateTime& time);
+  void removeBinding(Binding* binding, bool notify);
+  void removeAllBindingsFromEventList();
+  void removeRandomBindingFromEventList();
+
+  // Tokens of the input places that no binding holds (infinite server only).
+  void addNotBoundToken(Ptr<Token> token);
+  void removeNotBoundToken(Ptr<Token> token);
+  const TokenList& getNotBoundTokens() const { return notBoundTokens; }
+
+  // Saved-state support.
+  std::list<Transition*> getCouldEnableTransitions() const { return couldEnableTransitions; }
+  std::list<Transition*> getCouldDisableTransitions() const { return couldDisableTransitions; }
+  void setCouldEnableTransitions(const std::list<Transition*>& list) { couldEnableTransitions = list; }
+  void setCouldDisableTransitions(const std::list<Transition*>& list) { couldDisableTransitions = list; }
+  bool getInEventList() const { return inEventList; }
+  void setInEventList(bool on) { inEventList = on; }
+  void setTimeguardOptimization(bool on) { timeguardOptimization = on; }
+  void removeCurrentBindings();
+  void addRestoredBinding(Binding* binding);
+  void removeCurrentNotBoundTokens() { notBoundTokens.clear(); }
+  void addRestoredNotBoundToken(Ptr<Token> token) { notBoundTokens.push_back(token); }
+
+  bool isOptimizingTimeguardTransition() const;
+
+  // Binding search, enabling degree and firing.
+  void fire(Binding* binding, double weight);
+  void searchConfiguration();
+  TempBindingList* getAvailableBindingList();
+  TokenList* extractRandomBinding(TempBindingList* list);
+  void clearTempBindingList(TempBindingList* list);
+  int getEnablingDegree();
+  TokenList* getPlaceMarking(Place& place);
+  bool convertTimeguardBinding(Binding* binding);
+  void tokenNotify(Ptr<Token> token);
+  void placeNotify();
+  void couldEnableNotify();
+  void couldDisableNotify();
+  void notifyTransitions();
+  void accumMeasures(const Binding* binding, double weight);
+  void notifyMeasures();
+  void notifyPlaceWatch();
+
+  void printPlaces() const;
+
+  static Counter globalFireCount;
+
+ protected:
+  Delay delay;
+  RandomWrapper random;
+
+ private:
+  void openLogfile(const std::string& name, const std::string& description,
+                   std::ios::openmode mode);
+  void buildAffectedTransitionLists();
+  void registerWithTokens(Binding* binding);
+  void enterNewBinding(TokenList* tokens, const DateTime& time);
+  void searchSingleServer(TempBindingList* list, const DateTime& time);
+  TempBindingList* searchInfiniteServer(TempBindingList* list, const DateTime& time);
+  void giveBackTokens(Binding* binding);
+  void deleteAllBindings();
+  const DateTime& now() const;
+
+  std::list<Place*> inPlaces;
+  std::list<Place*> outPlaces;
+  std::list<Transition*> couldEnableTransitions;
+  std::list<Transition*> couldDisableTransitions;
+  std::list<Place*> affectedPlaces;
+  PlaceIdentMap places;
+  TokenList notBoundTokens;
+  // Per input place, the not-bound tokens offered to the binding search; kept apart so that a
+  // search holding the offer of one place is not disturbed by the offer of the next.
+  std::map<const Place*, TokenList> offeredTokens;
+  EventList bindings;
+  std::set<MeasureObj*> measures;
+  Counter fireCount = 0;
+  bool inEventList = false;
+  bool timeguardOptimization = false;
+  bool isInfinite;
+  bool exp;
+  bool watch = false;
+  bool firing = false;
+  int priority;
+  double firingWeight;
+  bool takeFirst;
+  bool immediate = false;
+  bool displaying = false;
+  bool logging = false;
+  std::fstream logFile;
+  std::string logFileName;
+  int id;
+  bool localGuard;
+  std::string pagePath;
+};
+
+std::ostream& operator<<(std::ostream& out, const Transition& transition);

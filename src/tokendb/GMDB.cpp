@@ -1,0 +1,179 @@
+#include "tokendb/GMDB.h"
+
+#include <cctype>
+#include <cstring>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+const int TEXT_SIZE = 512;
+
+bool succeeded(SQLRETURN code) { return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO; }
+
+// The driver's first diagnostic record of a handle: its message and native error code.
+void printDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
+  SQLCHAR state[6] = {};
+  SQLCHAR message[TEXT_SIZE] = {};
+  SQLINTEGER nativeError = 0;
+  SQLSMALLINT length = 0;
+  SQLGetDiagRec(handleType, handle, 1, state, &nativeError, message, sizeof message, &length);
+  std::cout << reinterpret_cast<const char*>(message) << " (" << nativeError << ")" << std::endl;
+}
+
+SQLCHAR* sqlText(const char* text) {
+  return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text));
+}
+
+}  // namespace
+
+bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
+  if (connected()) return false;
+  if (!succeeded(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &V_OD_Env))) {
+    std::cout << "Error AllocHandle" << std::endl;
+    V_OD_Env = SQL_NULL_HENV;
+    return false;
+  }
+  if (!succeeded(SQLSetEnvAttr(V_OD_Env, SQL_ATTR_ODBC_VERSION,
+                               reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0))) {
+    std::cout << "Error SetEnv" << std::endl;
+    SQLFreeHandle(SQL_HANDLE_ENV, V_OD_Env);
+    V_OD_Env = SQL_NULL_HENV;
+    return false;
+  }
+  SQLRETURN code = SQLAllocHandle(SQL_HANDLE_DBC, V_OD_Env, &V_OD_hdbc);
+  if (!succeeded(code)) {
+    std::cout << "Error AllocHDB " << code << std::endl;
+    SQLFreeHandle(SQL_HANDLE_ENV, V_OD_Env);
+    V_OD_Env = SQL_NULL_HENV;
+    V_OD_hdbc = SQL_NULL_HDBC;
+    return false;
+  }
+  SQLSetConnectAttr(V_OD_hdbc, SQL_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(5), 0);
+
+  std::cout << "the following DSNs are available:" << std::endl;
+  SQLCHAR name[TEXT_SIZE];
+  SQLCHAR description[TEXT_SIZE];
+  SQLSMALLINT nameLength = 0;
+  SQLSMALLINT descriptionLength = 0;
+  SQLUSMALLINT direction = SQL_FETCH_FIRST;
+  while (succeeded(SQLDataSources(V_OD_Env, direction, name, sizeof name, &nameLength, description,
+                                  sizeof description, &descriptionLength))) {
+    std::cout << "\tservername='" << reinterpret_cast<const char*>(name) << "', description='"
+              << reinterpret_cast<const char*>(description) << "'" << std::endl;
+    direction = SQL_FETCH_NEXT;
+  }
+
+  std::cout << "trying to connect to DSN=" << dsn << ", USER=" << user << ", PASS=" << password
+            << std::endl;
+  code = SQLConnect(V_OD_hdbc, sqlText(dsn), SQL_NTS, sqlText(user), SQL_NTS, sqlText(password),
+                    SQL_NTS);
+  if (succeeded(code)) {
+    std::cout << "connection established!" << std::endl;
+    return true;
+  }
+  std::cout << "Error SQLConnect " << code << std::endl;
+  printDiagnostic(SQL_HANDLE_DBC, V_OD_hdbc);
+  SQLFreeHandle(SQL_HANDLE_DBC, V_OD_hdbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, V_OD_Env);
+  V_OD_hdbc = SQL_NULL_HDBC;
+  V_OD_Env = SQL_NULL_HENV;
+  return false;
+}
+
+void GMDB::DBCloseConnect() {
+  if (V_OD_hdbc != SQL_NULL_HDBC) {
+    SQLDisconnect(V_OD_hdbc);
+    SQLFreeHandle(SQL_HANDLE_DBC, V_OD_hdbc);
+    V_OD_hdbc = SQL_NULL_HDBC;
+  }
+  if (V_OD_Env != SQL_NULL_HENV) {
+    SQLFreeHandle(SQL_HANDLE_ENV, V_OD_Env);
+    V_OD_Env = SQL_NULL_HENV;
+  }
+}
+
+bool GMDB::AllocateStatementHandle(SQLHSTMT* statement) {
+  if (!connected()) return false;
+  const SQLRETURN code = SQLAllocHandle(SQL_HANDLE_STMT, V_OD_hdbc, statement);
+  if (succeeded(code)) return true;
+  std::cout << "SQLAllocHandle failed" << std::endl;
+  std::cout << "Error in AllocStatement " << code << std::endl;
+  printDiagnostic(SQL_HANDLE_DBC, V_OD_hdbc);
+  return false;
+}
+
+bool GMDB::SQLQuery(SQLHSTMT* statement, const char* sql) {
+  if (!connected()) return false;
+  const SQLRETURN code = SQLExecDirect(*statement, sqlText(sql), SQL_NTS);
+  if (succeeded(code)) return true;
+  std::cout << "SQLExecDirect failed: " << sql << std::endl;
+  std::cout << "Error in Select " << code << std::endl;
+  printDiagnostic(SQL_HANDLE_STMT, *statement);
+  return false;
+}
+
+std::string GMDB::lcase(std::string text) {
+  for (char& c : text) {
+    if (c == '\0') break;
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return text;
+}
+
+bool GMDB::DBReadTokens(int marking, const char* tokentypename,
+                        std::vector<attr_name_type_info*>* attributes,
+                        token_description_list* out) {
+  if (!connected()) return false;
+  out->tokentypename = tokentypename;
+  const std::string type = lcase(tokentypename);
+  const std::string number = std::to_string(marking);
+
+  SQLHSTMT statement = SQL_NULL_HSTMT;
+  if (!AllocateStatementHandle(&statement)) return false;
+
+  // Columns are bound once before execution and every row is copied out of the same buffers.
+  const size_t n = attributes->size();
+  std::vector<std::unique_ptr<char[]>> buffers;
+  SQLLEN indicator = 0;
+  SQLUSMALLINT column = 1;
+  for (attr_name_type_info* attribute : *attributes) {
+    buffers.emplace_back(new char[TEXT_SIZE]());
+    SQLBindCol(statement, column++, attribute->sql_c_type, buffers.back().get(), TEXT_SIZE,
+               &indicator);
+  }
+  SQLUINTEGER id = 0;
+  SQLBindCol(statement, column++, SQL_C_ULONG, &id, sizeof id, &indicator);
+  char placeName[TEXT_SIZE] = {};
+  SQLBindCol(statement, column, SQL_C_CHAR, placeName, TEXT_SIZE, &indicator);
+
+  std::string sql = "SELECT ";
+  for (size_t k = 0; k < n; ++k) {
+    if (k > 0) sql += ", ";
+    sql += "oname." + lcase((*attributes)[k]->name);
+  }
+  if (n > 0) sql += ",";
+  sql += " tname.id, pname.name FROM " + number + "_tokens_" + type + " tname, " + number +
+         "_objects_" + type + " oname, " + number +
+         "_places pname WHERE tname.object_id = oname.id AND pname.id=tname.place_id";
+
+  if (!SQLQuery(&statement, sql.c_str())) {
+    SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return false;
+  }
+  while (succeeded(SQLFetch(statement))) {
+    auto* row = new token_description;
+    row->id = static_cast<int>(id);
+    row->place_name = placeName;
+    for (size_t k = 0; k < n; ++k) {
+      auto* value = new token_attribute;
+      value->name = (*attributes)[k]->name;
+      value->sql_c_type = (*attributes)[k]->sql_c_type;
+      std::memcpy(value->value, buffers[k].get(), TEXT_SIZE);
+      row->attributes.push_back(value);
+    }
+    out->token_descriptions.push_back(row);
+  }
+  SQLFreeHandle(SQL_HANDLE_STMT, statement);
+  return true;
+}

@@ -1,0 +1,181 @@
+#pragma once
+
+// Small hand-built nets for the tests: a generic transition, a net whose build is a function, and
+// a measure of a place's marking.
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine/Simulation.h"
+#include "net/Binding.h"
+#include "net/MeasureObj.h"
+#include "net/NetClass.h"
+#include "net/Place.h"
+#include "net/Token_int.h"
+#include "net/Transition.h"
+
+namespace testnet {
+
+// A transition whose candidates are every combination of one offered token per input arc (arc
+// multiplicities above 1 take that many consecutive tokens), and whose firing removes the bound
+// tokens and puts `multiplicity` new integer tokens into each output place.
+class TestTransition : public Transition {
+ public:
+  struct Options {
+    double firingWeight = 1.0;
+    int priority = 0;
+    bool infinite = false;
+    bool localGuard = false;
+    enum class Kind { immediate, deterministic, exponential };
+    Kind kind = Kind::immediate;
+    double delay = 0.0;  // the deterministic delay or the exponential mean
+
+    static Options exponential(double mean) {
+      Options o;
+      o.kind = Kind::exponential;
+      o.delay = mean;
+      return o;
+    }
+    static Options deterministic(double delay) {
+      Options o;
+      o.kind = Kind::deterministic;
+      o.delay = delay;
+      return o;
+    }
+  };
+
+  TestTransition(int id, const char* name, NetClass* net, const Options& options)
+      : Transition(id, name, net, PlaceIdentMap(), "", options.firingWeight, options.priority,
+                   false, false, options.infinite, options.localGuard),
+        options(options) {
+    setImmediate(options.kind == Options::Kind::immediate);
+  }
+
+  Seconds_T getFiringDelay(TokenList&) const override {
+    switch (options.kind) {
+      case Options::Kind::deterministic: return delay.Det(options.delay);
+      case Options::Kind::exponential: return delay.Exp(options.delay);
+      default: return 0.0;
+    }
+  }
+
+  TempBindingList* generateBindingList() override {
+    // Per input arc, the groups of consecutive offered tokens one firing would take.
+    std::vector<std::vector<TokenList>> arcs;
+    for (Place* place : getInPlaces()) {
+      const int w = place->getOutTransitionMultiplicity(getID());
+      const TokenList* offered = getPlaceMarking(*place);
+      std::vector<TokenList> groups;
+      TokenList group;
+      for (const Ptr<Token>& token : *offered) {
+        if (w <= 0) break;
+        group.push_back(token);
+        if (static_cast<int>(group.size()) == w) {
+          groups.push_back(group);
+          group.clear();
+        }
+      }
+      if (w <= 0) groups.emplace_back();  // an arc of multiplicity 0 takes nothing
+      arcs.push_back(groups);
+    }
+    // Every combination of one group per arc is a candidate.
+    std::vector<TokenList> combinations(1);
+    for (const std::vector<TokenList>& groups : arcs) {
+      std::vector<TokenList> extended;
+      for (const TokenList& prefix : combinations) {
+        for (const TokenList& group : groups) {
+          extended.push_back(prefix);
+          extended.back().insert(extended.back().end(), group.begin(), group.end());
+        }
+      }
+      combinations.swap(extended);
+    }
+    auto* list = new TempBindingList;
+    for (const TokenList& tokens : combinations) list->push_back(new TokenList(tokens));
+    return list;
+  }
+
+  void moveTokens(TokenList& binding) override {
+    auto token = binding.begin();
+    for (Place* place : getInPlaces()) {
+      const int w = place->getOutTransitionMultiplicity(getID());
+      for (int k = 0; k < w && token != binding.end(); ++k, ++token) place->removeToken(*token);
+    }
+    for (Place* place : getOutPlaces()) {
+      const int w = place->getInTransitionMultiplicity(getID());
+      for (int k = 0; k < w; ++k) place->addToken(Ptr<Token>(new Token_int(0)));
+    }
+  }
+
+ private:
+  Options options;
+};
+
+// A net whose buildNet runs a function, so the engine's per-run rebuilds recreate it.
+class TestNet : public NetClass {
+ public:
+  explicit TestNet(std::function<void(TestNet&)> build) : build(std::move(build)) {}
+
+  void buildNet() override { build(*this); }
+  void createTokens() override {}
+  Ptr<Token> copyToken(Ptr<Token> token) override {
+    Ptr<Token_int> typed = Dynamic_Cast<Token_int, Token>(token);
+    if (typed == 0) return Ptr<Token>(nullptr);
+    return Ptr<Token>(new Token_int(*typed, true));
+  }
+  Ptr<Token> upcastToken(Ptr<Token> token) override {
+    Ptr<Token_int> typed = Dynamic_Cast<Token_int, Token>(token);
+    return Ptr<Token>(typed);
+  }
+
+  Place* place(const char* name, int id, unsigned int capacity = 0) {
+    Place* p = new Place(id, name, this, false, capacity);
+    addPlace(p);
+    return p;
+  }
+  TestTransition* transition(const char* name, int id, const TestTransition::Options& options) {
+    auto* t = new TestTransition(id, name, this, options);
+    addTransition(t);
+    return t;
+  }
+  void tokens(const char* place, int count) {
+    for (int i = 0; i < count; ++i) getPlace(place)->addToken(Ptr<Token>(new Token_int(i)));
+  }
+
+ private:
+  std::function<void(TestNet&)> build;
+};
+
+// The number of tokens in a place: instantaneous, or averaged over simulated time.
+class MarkingMeasure : public MeasureObj {
+ public:
+  MarkingMeasure(const char* name, NetClass* net, const char* place, bool timeAveraged,
+                 bool watch = false)
+      : MeasureObj(name, net, watch), placeName(place), timeAveraged(timeAveraged) {}
+
+  double measure(double) override {
+    const double count = currentCount();
+    if (!timeAveraged) return count;
+    const double now = net->getSimulation()->getCurrentSimulationTime().FullDateTime();
+    const double span = now - firstTime;
+    const double area = value + count * (now - lastTime);
+    return span > 0.0 ? area / span : count;
+  }
+  bool accumulative() override { return false; }
+  bool timeaverage() override { return timeAveraged; }
+  void accum(const Binding* binding, double weight) override {
+    if (!timeAveraged) return;
+    const double t = binding->getTime().FullDateTime();
+    value += weight * currentCount() * (t - lastTime);
+    lastTime = t;
+  }
+
+ private:
+  double currentCount() { return net->getPlace(placeName.c_str())->getMarkingSize(); }
+
+  std::string placeName;
+  bool timeAveraged;
+};
+
+}  // namespace testnet
