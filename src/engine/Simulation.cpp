@@ -65,6 +65,8 @@ Simulation::~Simulation() {
     delete measureSocket;
     measureSocket = nullptr;
   }
+  // The net outlives its simulations; it must not keep pointing at this one.
+  if (net != nullptr && net->getSimulation() == this) net->setSimulation(nullptr);
   sim = nullptr;
 }
 
