@@ -15,4 +15,10 @@ fi
 scripts/install-deps.sh
 cmake -S . -B "$build" "${flags[@]}" >/dev/null
 cmake --build "$build" -j "$(nproc)"
+
+# The token-database tests reach a private server that lives only as long as this run.
+db_env=$(scripts/test-db.sh start)
+eval "$db_env"
+trap 'scripts/test-db.sh stop "$VUDI_TEST_DB_DIR"' EXIT
+trap 'exit 130' INT TERM
 ctest --test-dir "$build" --output-on-failure -j "$(nproc)"

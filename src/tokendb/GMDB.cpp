@@ -162,6 +162,10 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     return false;
   }
   while (succeeded(SQLFetch(statement))) {
+    // A driver may fill a cut text column to the last byte without a terminator; the text ends
+    // at 511 characters.
+    placeName[TEXT_SIZE - 1] = '\0';
+    for (auto& buffer : buffers) buffer[TEXT_SIZE - 1] = '\0';
     auto* row = new token_description;
     row->id = static_cast<int>(id);
     row->place_name = placeName;
