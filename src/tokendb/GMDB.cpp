@@ -135,17 +135,21 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
   // Columns are bound once before execution and every row is copied out of the same buffers.
   const size_t n = attributes->size();
   std::vector<std::unique_ptr<char[]>> buffers;
-  SQLLEN indicator = 0;
+  // One length/indicator per column, so a NULL value is recognised instead of leaving the previous
+  // row's bytes in its buffer.
+  std::vector<SQLLEN> indicators(n + 2, 0);
   SQLUSMALLINT column = 1;
   for (attr_name_type_info* attribute : *attributes) {
     buffers.emplace_back(new char[TEXT_SIZE]());
-    SQLBindCol(statement, column++, attribute->sql_c_type, buffers.back().get(), TEXT_SIZE,
-               &indicator);
+    SQLBindCol(statement, column, attribute->sql_c_type, buffers.back().get(), TEXT_SIZE,
+               &indicators[column - 1]);
+    ++column;
   }
   SQLUINTEGER id = 0;
-  SQLBindCol(statement, column++, SQL_C_ULONG, &id, sizeof id, &indicator);
+  SQLBindCol(statement, column, SQL_C_ULONG, &id, sizeof id, &indicators[n]);
+  ++column;
   char placeName[TEXT_SIZE] = {};
-  SQLBindCol(statement, column, SQL_C_CHAR, placeName, TEXT_SIZE, &indicator);
+  SQLBindCol(statement, column, SQL_C_CHAR, placeName, TEXT_SIZE, &indicators[n + 1]);
 
   std::string sql = "SELECT ";
   for (size_t k = 0; k < n; ++k) {
@@ -167,13 +171,14 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     placeName[TEXT_SIZE - 1] = '\0';
     for (auto& buffer : buffers) buffer[TEXT_SIZE - 1] = '\0';
     auto* row = new token_description;
-    row->id = static_cast<int>(id);
-    row->place_name = placeName;
+    row->id = indicators[n] == SQL_NULL_DATA ? 0 : static_cast<int>(id);
+    row->place_name = indicators[n + 1] == SQL_NULL_DATA ? "" : placeName;
     for (size_t k = 0; k < n; ++k) {
       auto* value = new token_attribute;
       value->name = (*attributes)[k]->name;
       value->sql_c_type = (*attributes)[k]->sql_c_type;
-      std::memcpy(value->value, buffers[k].get(), TEXT_SIZE);
+      // A NULL column reads as the empty value of its type: all bytes zero.
+      if (indicators[k] != SQL_NULL_DATA) std::memcpy(value->value, buffers[k].get(), TEXT_SIZE);
       row->attributes.push_back(value);
     }
     out->token_descriptions.push_back(row);

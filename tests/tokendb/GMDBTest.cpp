@@ -189,3 +189,23 @@ TEST_F(GMDBServer, CreateTokensFromDBMakesIntTokensOfTheStoredRows) {
     delete tokens[k];
   }
 }
+
+TEST_F(GMDBServer, NullColumnsReadAsEmptyValuesNotAsThePreviousRow) {
+  ASSERT_TRUE(exec("INSERT INTO 1_objects_container VALUES (13, NULL, NULL)"));
+  ASSERT_TRUE(exec("INSERT INTO 1_tokens_container VALUES (104, 13, 2)"));
+  attr_name_type_info number{"value", SQL_C_SLONG};
+  attr_name_type_info note{"note", SQL_C_CHAR};
+  std::vector<attr_name_type_info*> request{&number, &note};
+  token_description_list out;
+  ASSERT_TRUE(db.DBReadTokens(1, "Container", &request, &out));
+  ASSERT_EQ(out.token_descriptions.size(), 5u);
+  for (const token_description* row : out.token_descriptions) {
+    if (row->id != 104) continue;
+    Long32 value = -1;
+    std::memcpy(&value, row->attributes[0]->value, sizeof value);
+    EXPECT_EQ(value, 0);
+    EXPECT_STREQ(row->attributes[1]->value, "");
+    EXPECT_EQ(row->place_name, "Server");
+  }
+  deleteRows(out);
+}
