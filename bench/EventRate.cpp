@@ -1,0 +1,90 @@
+// Events per second of stationary runs: the M/M/1 queue, and T independent transitions each
+// cycling a token of its own place. Every event asks every transition for its next event, so the
+// cost per event grows with T.
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "support/TestNet.h"
+
+using testnet::MarkingMeasure;
+using testnet::TestNet;
+using testnet::TestTransition;
+
+namespace {
+
+void mm1(TestNet& n) {
+  n.place("queue", 1);
+  n.transition("arrive", 1, TestTransition::Options::exponential(2.0));
+  n.transition("serve", 2, TestTransition::Options::exponential(1.0));
+  n.linkTransitionToPlace("arrive", "queue", 1);
+  n.linkPlaceToTransition("queue", "serve", 1);
+  auto* m = new MarkingMeasure("inSystem", &n, "queue", true);
+  n.getPlace("queue")->addMeasure(m);
+  n.addMeasure(m);
+}
+
+std::string label(char prefix, int i) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%d", prefix, i);
+  return text;
+}
+
+// T transitions t<i>, each moving the token of its place p<i> back into it.
+std::function<void(TestNet&)> independent(int count) {
+  return [count](TestNet& n) {
+    for (int i = 0; i < count; ++i) {
+      const std::string place = label('p', i);
+      const std::string transition = label('t', i);
+      n.place(place.c_str(), i + 1);
+      n.transition(transition.c_str(), i + 1, TestTransition::Options::exponential(1.0));
+      n.linkPlaceToTransition(place.c_str(), transition.c_str(), 1);
+      n.linkTransitionToPlace(transition.c_str(), place.c_str(), 1);
+      n.tokens(place.c_str(), 1);
+    }
+    auto* m = new MarkingMeasure("first", &n, "p0", true);
+    n.getPlace("p0")->addMeasure(m);
+    n.addMeasure(m);
+  };
+}
+
+// Runs the net for `span` simulated seconds per iteration and reports the firing rate.
+void stationary(benchmark::State& state, const std::function<void(TestNet&)>& build, double span) {
+  Counter events = 0;
+  std::ostringstream sink;
+  std::streambuf* console = std::cout.rdbuf(sink.rdbuf());
+  for (auto _ : state) {
+    TestNet net(build);
+    net.buildNet();
+    const DateTime start;
+    // A relative error of 0 is never reached: every run goes on to its stop time.
+    Simulation sim(&net, "bench", "NULL", start, start + span, 1, 1, true, false, 0.0, 0.0, 0);
+    sim.init();
+    const Counter before = Transition::globalFireCount;
+    double alpha = 0.05;
+    sim.run_stationary(alpha);
+    events += Transition::globalFireCount - before;
+    sink.str("");
+  }
+  std::cout.rdbuf(console);
+  const double fired = static_cast<double>(events);
+  state.counters["events/s"] = benchmark::Counter(fired, benchmark::Counter::kIsRate);
+  state.counters["events/run"] = benchmark::Counter(fired, benchmark::Counter::kAvgIterations);
+}
+
+void MM1(benchmark::State& state) { stationary(state, mm1, 100000.0); }
+
+void Independent(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  // About 100000 events whatever the number of transitions.
+  stationary(state, independent(count), 100000.0 / count);
+}
+
+}  // namespace
+
+BENCHMARK(MM1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Independent)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
