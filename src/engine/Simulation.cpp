@@ -4,6 +4,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iostream>
+#include <set>
 #include <sstream>
 
 #include "core/Assert.h"
@@ -193,30 +194,37 @@ void Simulation::recycleCandidates(std::list<Binding*>& list) {
   spareNodes.splice(spareNodes.end(), list);
 }
 
+void Simulation::collectCandidates(std::list<Binding*>& candidates, bool all, bool realOnly) {
+  DateTime minTime = DateTime::MAX;
+  int maxPriority = 0;
+  recycleCandidates(candidates);
+  for (const auto& [name, transition] : net->getTransitions()) {
+    Binding* binding = transition->getNextEvent();
+    if (binding == nullptr || (realOnly && binding->isTempBinding())) continue;
+    if (all) {
+      appendCandidate(candidates, binding);
+    } else if (binding->getTime() < minTime ||
+               (binding->getTime() == minTime && binding->getPriority() > maxPriority)) {
+      recycleCandidates(candidates);
+      appendCandidate(candidates, binding);
+      minTime = binding->getTime();
+      maxPriority = binding->getPriority();
+    } else if (binding->getTime() == minTime && binding->getPriority() == maxPriority) {
+      appendCandidate(candidates, binding);
+    }
+  }
+}
+
 void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidates, bool all) {
   std::list<Binding*> unconverted;
-  // A placeholder that never converts is moved on one second at a time; past this point nothing
-  // could fire any more, so the search gives up and reports no event.
+  // Placeholders that cannot convert are moved on one second at a time until another event
+  // comes first. Nothing changes the marking meanwhile, so a placeholder that failed once fails
+  // again: once every pending event is such a placeholder the marking is dead, and past the run's
+  // stop time only the real events that remain matter.
+  std::set<const Transition*> failed;
   const DateTime horizon = stop > *start ? stop : DateTime::MAX;
   for (;;) {
-    DateTime minTime = DateTime::MAX;
-    int maxPriority = 0;
-    recycleCandidates(*candidates);
-    for (const auto& [name, transition] : net->getTransitions()) {
-      Binding* binding = transition->getNextEvent();
-      if (binding == nullptr) continue;
-      if (all) {
-        appendCandidate(*candidates, binding);
-      } else if (binding->getTime() < minTime ||
-                 (binding->getTime() == minTime && binding->getPriority() > maxPriority)) {
-        recycleCandidates(*candidates);
-        appendCandidate(*candidates, binding);
-        minTime = binding->getTime();
-        maxPriority = binding->getPriority();
-      } else if (binding->getTime() == minTime && binding->getPriority() == maxPriority) {
-        appendCandidate(*candidates, binding);
-      }
-    }
+    collectCandidates(*candidates, all, false);
     if (candidates->empty()) return;
 
     const size_t count = candidates->size();
@@ -239,18 +247,37 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
         it = next;
       }
     }
-    if (unconverted.size() < count) {
-      unconverted.clear();
-      return;
-    }
-    const DateTime later = minTime + 1;
+    if (unconverted.size() < count) return;
+
+    const DateTime later = (*unconverted.begin())->getTime() + 1;
     for (auto it = unconverted.rbegin(); it != unconverted.rend(); ++it) {
       Transition* transition = (*it)->getBoundTransition();
+      failed.insert(transition);
       transition->removeBinding(*it, false);
       transition->addTimeguardBinding(later);
     }
     unconverted.clear();
-    if (later > horizon || later >= DateTime::MAX) return;
+
+    bool realEvent = false;
+    bool untried = false;
+    for (const auto& [name, transition] : net->getTransitions()) {
+      const Binding* next = transition->getNextEvent();
+      if (next == nullptr) continue;
+      if (!next->isTempBinding()) realEvent = true;
+      else if (failed.count(transition) == 0) untried = true;
+    }
+    if (!realEvent && !untried) {
+      recycleCandidates(*candidates);
+      return;
+    }
+    if (later > horizon || later >= DateTime::MAX) {
+      if (realEvent) {
+        collectCandidates(*candidates, all, true);
+      } else {
+        recycleCandidates(*candidates);
+      }
+      return;
+    }
   }
 }
 

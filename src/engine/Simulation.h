@@ -95,6 +95,7 @@ class Simulation {
   double weight = 1.0;
 
  private:
+  void collectCandidates(std::list<Binding*>& candidates, bool all, bool realOnly);
   void appendCandidate(std::list<Binding*>& list, Binding* binding);
   void recycleCandidates(std::list<Binding*>& list);
   void startSampling();

@@ -120,15 +120,32 @@ TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime
   EXPECT_TRUE(placeholderAt(3.0));
   sim.updateSimulationTime(list.front()->getTime());
   sim.executeEvent(list.front());
-  // Now only the placeholder is due before the stop time; past it there is no event.
+  // Now only the placeholder is due before the stop time; past it only the real event counts.
   sim.getFirstBindingsOfAllTransitions(&list, false);
-  EXPECT_TRUE(list.empty());
+  ASSERT_EQ(names(list), "other");
+  EXPECT_EQ(list.front()->getTime(), Sim::origin() + 5.0);
   EXPECT_TRUE(placeholderAt(4.0));
   // With a token to bind, the placeholder converts into a real event.
   net.getPlace("p")->addToken(Ptr<Token>(new Token_int(7)));
   sim.getFirstBindingsOfAllTransitions(&list, false);
   ASSERT_EQ(names(list), "guarded");
   EXPECT_EQ(list.front()->getBoundTokens()->size(), 1u);
+}
+
+TEST(EventStep, PlaceholdersAloneThatCannotConvertAreADeadMarkingEvenWithoutStopTime) {
+  seed(43);
+  TestNet net([](TestNet& n) {
+    n.place("p", 1);
+    n.addTransition(new Guarded(1, "guarded", &n, Opt()));
+    n.linkPlaceToTransition("p", "guarded", 1);
+  });
+  net.buildNet();
+  Sim sim(&net, 0.0, 1, 1, 0.05, 0);  // no stop time: nothing bounds the placeholder's moves
+  sim.init();
+  std::list<Binding*> list;
+  sim.getFirstBindingsOfAllTransitions(&list, false);
+  EXPECT_TRUE(list.empty());
+  EXPECT_EQ(net.getTransition("guarded")->getNextEvent()->getTime(), Sim::origin() + 1.0);
 }
 
 TEST(EventStep, SettingTheClockToItsOwnTimeLogsNothing) {
