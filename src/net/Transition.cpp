@@ -394,7 +394,7 @@ int Transition::getEnablingDegree() {
       if (weight != 0) {
         const unsigned int bound =
             static_cast<unsigned int>(in->getMarkingSize()) / static_cast<unsigned int>(weight);
-        if (bound < static_cast<unsigned int>(degree)) degree = static_cast<int>(bound);
+        degree = std::min(degree, static_cast<int>(bound));
       }
       if (in == out) {
         consumed = weight;
