@@ -148,33 +148,28 @@ void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
   send(text.str(), true);
 }
 
-void Simulation::measureOut(DefaultGM* element, double value) {
+void Simulation::reportValue(DefaultGM* element, double value, const char* kind,
+                             const char* notInitialized, bool measureLine) {
   if (!initialized) {
     if (std::ostream* log = simLog()) {
-      *log << "meassureOut not initialized: " << std::setprecision(16) << value << std::endl;
+      *log << notInitialized << std::setprecision(16) << value << std::endl;
     }
     return;
   }
   if (measureSocket == nullptr && simLog() == nullptr) return;
   std::ostringstream text;
   numberStream(text) << "TIME;" << currentTime.FullDateTime() << "\n"
-                     << element->getName() << "<" << element->getType() << ">;" << value << "\n";
-  send(text.str(), true);
+                     << element->getName() << "<" << element->getType() << kind << ">;" << value
+                     << "\n";
+  send(text.str(), measureLine);
+}
+
+void Simulation::measureOut(DefaultGM* element, double value) {
+  reportValue(element, value, "", "meassureOut not initialized: ", true);
 }
 
 void Simulation::displayOut(DefaultGM* element, double value) {
-  if (!initialized) {
-    if (std::ostream* log = simLog()) {
-      *log << "displayOut not initialized: " << std::setprecision(16) << value << std::endl;
-    }
-    return;
-  }
-  if (measureSocket == nullptr && simLog() == nullptr) return;
-  std::ostringstream text;
-  numberStream(text) << "TIME;" << currentTime.FullDateTime() << "\n"
-                     << element->getName() << "<" << element->getType() << ":Display>;" << value
-                     << "\n";
-  send(text.str(), false);
+  reportValue(element, value, ":Display", "displayOut not initialized: ", false);
 }
 
 // ---------------------------------------------------------------------------------------------

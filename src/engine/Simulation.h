@@ -59,6 +59,8 @@ class Simulation {
 
  protected:
   void send(const std::string& text, bool measureLine);
+  void reportValue(DefaultGM* element, double value, const char* kind, const char* notInitialized,
+                   bool measureLine);
   void logFiring(const Binding* binding);
   bool timeLimitReached() const;
   void rebuildNet();

@@ -70,23 +70,34 @@ void NetClass::linkOutOfTransition(Transition* transition, Place* place, int mul
   place->addInTransition(transition, multiplicity);
 }
 
-Place* NetClass::getPlace(const char* name) {
-  auto found = places.find(name);
-  if (found == places.end()) {
-    std::cout << "Couldn't find Place: " << name << std::endl;
-    return nullptr;
-  }
-  return found->second;
+namespace {
+
+// A named element of a map, or null after the lookup's message.
+template <class Element>
+Element* findNamed(const std::map<std::string, Element*>& elements, const std::string& name,
+                   const char* kind) {
+  auto found = elements.find(name);
+  if (found != elements.end()) return found->second;
+  std::cout << "Couldn't find " << kind << ": " << name << std::endl;
+  return nullptr;
 }
 
-Place* NetClass::getPlace(const std::string& name) { return getPlace(name.c_str()); }
-
-Place* NetClass::getPlace(int id) {
-  for (auto& [name, place] : places) {
-    if (place->getID() == id) return place;
+// The first element, in name order, with the given id; null without a message.
+template <class Element>
+Element* findById(const std::map<std::string, Element*>& elements, int id) {
+  for (const auto& [name, element] : elements) {
+    if (element->getID() == id) return element;
   }
   return nullptr;
 }
+
+}  // namespace
+
+Place* NetClass::getPlace(const char* name) { return findNamed(places, name, "Place"); }
+
+Place* NetClass::getPlace(const std::string& name) { return findNamed(places, name, "Place"); }
+
+Place* NetClass::getPlace(int id) { return findById(places, id); }
 
 Place* NetClass::getPlace(PlaceIdentMap* aliases, const char* localName) {
   auto found = aliases->find(localName);
@@ -98,20 +109,10 @@ Place* NetClass::getPlace(PlaceIdentMap* aliases, const char* localName) {
 }
 
 Transition* NetClass::getTransition(const char* name) {
-  auto found = transitions.find(name);
-  if (found == transitions.end()) {
-    std::cout << "Couldn't find Transition: " << name << std::endl;
-    return nullptr;
-  }
-  return found->second;
+  return findNamed(transitions, name, "Transition");
 }
 
-Transition* NetClass::getTransition(int id) {
-  for (auto& [name, transition] : transitions) {
-    if (transition->getID() == id) return transition;
-  }
-  return nullptr;
-}
+Transition* NetClass::getTransition(int id) { return findById(transitions, id); }
 
 void NetClass::storeMeasureList() {
   retain(measureList);
