@@ -14,77 +14,61 @@ struct Node {
   Ptr<Node> next;
 };
 struct IntNode : Node {};
+static_assert(sizeof(Ptr<Node>) == 2 * sizeof(void*));
 
 std::uint64_t count(const Ptr<Node>& p) { return p.GetRefObject()->GetActiveCount(); }
 
-class PtrTest : public testing::Test {
- protected:
-  void SetUp() override { destroyed = 0; }
-};
-
-TEST_F(PtrTest, CountsCopiesAndDeletesOnceWithLastReference) {
-  static_assert(sizeof(Ptr<Node>) == 2 * sizeof(void*));
-  Ptr<Node> null;
-  EXPECT_TRUE(null == 0 && null.GetRefObject() == nullptr);
+TEST(PtrTest, CountsCopiesAndCastsAndDeletesOnceWithLastReference) {
+  destroyed = 0;
+  Ptr<Node> null, third(null);
+  third = null;
+  EXPECT_TRUE(null == 0 && third == 0 && third.GetRefObject() == nullptr);
   {
-    Ptr<Node> first(new IntNode);
-    Ptr<Node> second(first);
+    Ptr<Node> first(new IntNode), second(first);
     Ptr<Node>& alias = second;
     second = alias;
     second = first;
-    EXPECT_EQ(count(first), 2u);
-    Ptr<Node> third(null);
-    third = null;
-    EXPECT_TRUE(third == 0 && !(first == 0) && first == second);
+    EXPECT_TRUE(count(first) == 2 && !(first == 0) && first == second);
     second = null;
-    EXPECT_EQ(count(first), 1u);
-    EXPECT_EQ(destroyed, 0);
+    EXPECT_TRUE(count(first) == 1 && destroyed == 0);
   }
   EXPECT_EQ(destroyed, 1);
-}
 
-TEST_F(PtrTest, RawAssignmentKeepsTheObjectAlreadyHeld) {
+  // A cast shares the block only when the type matches.
+  Ptr<Node> plain(new Node), base(new IntNode);
+  EXPECT_TRUE(Dynamic_Cast<IntNode>(plain) == 0);
+  Ptr<IntNode> derived = Dynamic_Cast<IntNode, Node>(base);
+  EXPECT_TRUE(count(plain) == 1 && count(base) == 2);  // base and derived share one block
+  base = derived;
+  base = plain;
+  EXPECT_EQ(destroyed, 1);
+  derived = Ptr<IntNode>();
+  EXPECT_EQ(destroyed, 2);
+
+  // Handing a Ptr the object it already holds keeps the object and its count.
   Node* raw = new Node;
   Ptr<Node> p(raw);
   p = raw;
-  EXPECT_EQ(destroyed, 0);
-  EXPECT_EQ(count(p), 1u);
+  EXPECT_TRUE(destroyed == 2 && count(p) == 1);
   p = new Node;
-  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(destroyed, 3);
 }
 
-TEST_F(PtrTest, ReleasingTheObjectThatHoldsTheSourceOrTheTargetIsSafe) {
+TEST(PtrTest, ReleasingTheObjectThatHoldsTheSourceOrTheTargetIsSafe) {
+  destroyed = 0;
   // a -> b -> c: a's link takes over b's own link while b dies with the assignment.
   Ptr<Node> a(new Node);
   a->next = Ptr<Node>(new Node);
   a->next->next = Ptr<Node>(new Node);
   Node* c = a->next->next.GetRawPtr();
   a->next = a->next->next;
-  EXPECT_EQ(destroyed, 1);
-  EXPECT_EQ(a->next.GetRawPtr(), c);
-  EXPECT_EQ(count(a->next), 1u);
+  EXPECT_TRUE(destroyed == 1 && a->next.GetRawPtr() == c && count(a->next) == 1);
 
   // A node kept alive only by its own link dies when that link moves on.
   Node* self = new Node;
   self->next = Ptr<Node>(self);
   self->next = new Node;
   EXPECT_EQ(destroyed, 3);
-}
-
-TEST_F(PtrTest, DynamicCastSharesTheBlockOnlyWhenTheTypeMatches) {
-  Ptr<Node> plain(new Node);
-  EXPECT_TRUE(Dynamic_Cast<IntNode>(plain) == 0);
-  EXPECT_EQ(count(plain), 1u);
-
-  Ptr<Node> base(new IntNode);
-  Ptr<IntNode> derived = Dynamic_Cast<IntNode, Node>(base);
-  EXPECT_EQ(derived.GetRefObject(), base.GetRefObject());
-  EXPECT_EQ(count(base), 2u);
-  base = derived;
-  base = plain;
-  EXPECT_EQ(destroyed, 0);
-  derived = Ptr<IntNode>();
-  EXPECT_EQ(destroyed, 1);
 }
 
 TEST(PtrDeathTest, NullDereferenceBadComparisonAndOverReleaseAbort) {
