@@ -10,6 +10,7 @@
 #include <cstring>
 #include <future>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 
@@ -21,22 +22,22 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using Socket = std::unique_ptr<socket_t>;
+using std::this_thread::sleep_for;
 
 // A loopback port the system picked, held by a socket that does not listen: connections to it
 // are refused, and no one else can take it while it is held.
 struct ReservedPort {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t length = sizeof a;
   ReservedPort() {
-    socklen_t length = sizeof a;
-    EXPECT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-    EXPECT_EQ(getsockname(fd, reinterpret_cast<sockaddr*>(&a), &length), 0);
+    auto* named = reinterpret_cast<sockaddr*>(&a);
+    EXPECT_EQ(bind(fd, named, length) | getsockname(fd, named, &length), 0);
   }
   ~ReservedPort() { ::close(fd); }
   int port() const { return ntohs(a.sin_port); }
+  std::string address() const { return "127.0.0.1:" + std::to_string(port()); }
 };
-
-std::string loopback(int port) { return "127.0.0.1:" + std::to_string(port); }
 
 std::string error_text(socket_t& s) {
   char text[256];
@@ -44,122 +45,94 @@ std::string error_text(socket_t& s) {
   return text;
 }
 
-Socket tcp_connect(const std::string& address, int attempts = 1, time_t pause = 0) {
-  return Socket(socket_t::connect(address.c_str(), socket_t::sock_global_domain, attempts, pause));
+Socket dial(const std::string& address, int attempts = 1, time_t pause = 0,
+            socket_t::socket_domain domain = socket_t::sock_global_domain) {
+  return Socket(socket_t::connect(address.c_str(), domain, attempts, pause));
 }
 
-struct Connection {
+TEST(TcpSocket, LoopbackConnectionFromAcceptToCancel) {
   Socket listener, client, server;
-};
-
-// A listener and both ends of one connection, on a port chosen now (again on a collision).
-Connection connect_pair() {
-  for (int tries = 0; tries < 10; ++tries) {
-    int port = ReservedPort().port();
-    Socket listener(socket_t::create_global(loopback(port).c_str(), 5));
-    if (listener->is_ok()) {
-      Socket client = tcp_connect(loopback(port));
-      EXPECT_TRUE(client->is_ok()) << error_text(*client);
-      Socket server(listener->accept());
-      return {std::move(listener), std::move(client), std::move(server)};
-    }
+  for (int tries = 0; tries < 10 && !server; ++tries) {  // again should the port be taken meanwhile
+    const std::string address = ReservedPort().address();
+    listener.reset(socket_t::create_global(address.c_str(), 5));
+    if (!listener->is_ok()) continue;
+    client = dial(address);
+    ASSERT_TRUE(client->is_ok()) << error_text(*client);
+    server.reset(listener->accept());
   }
-  return {};
-}
-
-double seconds_since(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-TEST(TcpSocket, CarriesDataBothWays) {
-  Connection c = connect_pair();
-  ASSERT_TRUE(c.server);
-  char buf[16] = {};
-  ASSERT_TRUE(c.client->write("hello", 5));
-  ASSERT_TRUE(c.server->read(buf, 5));
+  ASSERT_TRUE(server);
+  char buf[256] = {};
+  ASSERT_TRUE(client->write("hello", 5) && server->read(buf, 5));
   EXPECT_EQ(std::string(buf, 5), "hello");
-  ASSERT_TRUE(c.server->write("abcdef", 6));
-  EXPECT_EQ(c.client->read(buf, 6, sizeof buf, -1), 6);
+  ASSERT_TRUE(server->write("abcdef", 6));
+  EXPECT_EQ(client->read(buf, 6, sizeof buf, -1), 6);
   EXPECT_EQ(std::string(buf, 6), "abcdef");
   // A minimum above the maximum takes what the maximum allows instead of failing.
-  ASSERT_TRUE(c.client->write("xyz", 3));
-  EXPECT_EQ(c.server->read(buf, 10, 2, -1), 2);
-  EXPECT_EQ(c.server->read(buf, 0, sizeof buf, -1), 1);
+  ASSERT_TRUE(client->write("xyz", 3));
+  EXPECT_EQ(server->read(buf, 10, 2, -1), 2);
+  EXPECT_EQ(server->read(buf, 0, sizeof buf, -1), 1);
   EXPECT_EQ(buf[0], 'z');
-  EXPECT_EQ(error_text(*c.server), "ok");
-}
 
-TEST(TcpSocket, PeerThatClosesBreaksTheConnectionWithoutEndingTheProcess) {
-  Connection c = connect_pair();
-  ASSERT_TRUE(c.server);
-  ASSERT_TRUE(c.client->close());
-  char buf[256] = {};
-  EXPECT_EQ(c.server->read(buf, 0, sizeof buf, -1), -1);
-  EXPECT_EQ(error_text(*c.server), "connection is broken");
-  EXPECT_FALSE(c.server->read(buf, 1));
-  // The first writes may still be buffered; once the peer's reset is back they fail.
-  bool written = true;
-  for (int i = 0; i < 50 && written; ++i, std::this_thread::sleep_for(10ms)) {
-    written = c.server->write(buf, sizeof buf);
-  }
-  EXPECT_FALSE(written);
-  EXPECT_FALSE(c.client->write(buf, 1));
-  EXPECT_EQ(error_text(*c.client), "socket not opened");
-}
-
-TEST(TcpSocket, TimedReadReturnsWhatArrivedWhenTheTimeIsUp) {
-  Connection c = connect_pair();
-  ASSERT_TRUE(c.server);
-  char buf[8] = {};
+  // A timed read returns what arrived once its time is up, possibly nothing.
   auto start = Clock::now();
-  EXPECT_EQ(c.server->read(buf, 1, sizeof buf, 1), 0);
-  EXPECT_GT(seconds_since(start), 0.8);
-  EXPECT_TRUE(c.server->is_ok());
-
+  EXPECT_EQ(server->read(buf, 1, sizeof buf, 1), 0);
+  EXPECT_GT(Clock::now() - start, 800ms);
+  EXPECT_EQ(error_text(*server), "ok");
   std::thread writer([&] {
-    for (const char* piece : {"a", "b"}) {
-      std::this_thread::sleep_for(150ms);
-      c.client->write(piece, 1);
-    }
+    for (const char* piece : {"a", "b"}) sleep_for(150ms), client->write(piece, 1);
   });
-  start = Clock::now();
-  int n = c.server->read(buf, sizeof buf, sizeof buf, 1);
+  const int n = server->read(buf, 8, 8, 1);
   writer.join();
   EXPECT_EQ(std::string(buf, n > 0 ? n : 0), "ab");
-  EXPECT_GT(seconds_since(start), 0.8);
-}
 
-TEST(TcpSocket, RefusedConnectGivesUpAfterItsAttempts) {
-  ReservedPort reserved;
-  const std::string port = ":" + std::to_string(reserved.port());
-  const char* gave_up = "exceed limit of attempts of connection to server";
-  EXPECT_EQ(error_text(*tcp_connect("127.0.0.1" + port, 3, 0)), gave_up);
-  auto start = Clock::now();
-  EXPECT_EQ(error_text(*tcp_connect("127.0.0.1" + port, 2, 1)), gave_up);
-  EXPECT_GT(seconds_since(start), 0.9);  // one pause between the two attempts
-  // Only the exact host "localhost" stays on this host; these go over TCP.
-  for (std::string tcp : {"127.0.0.1" + port, "LOCALHOST" + port}) {
-    Socket refused(socket_t::connect(tcp.c_str(), socket_t::sock_any_domain, 1, 0));
-    EXPECT_EQ(error_text(*refused), gave_up) << tcp;
+  // A peer that closes breaks the connection without ending the process.
+  ASSERT_TRUE(client->close());
+  EXPECT_EQ(server->read(buf, 0, sizeof buf, -1), -1);
+  EXPECT_EQ(error_text(*server), "connection is broken");
+  EXPECT_FALSE(server->read(buf, 1));
+  bool written = true;  // the first writes may still be buffered until the peer's reset is back
+  for (int i = 0; i < 50 && written; ++i, sleep_for(10ms)) {
+    written = server->write(buf, sizeof buf);
   }
+  EXPECT_FALSE(written || client->write(buf, 1));
+  EXPECT_EQ(error_text(*client), "socket not opened");
+
+  // cancel_accept wakes a thread blocked in accept, which returns null.
+  std::promise<socket_t*> accepted;
+  auto result = accepted.get_future();
+  std::thread waiter([&] { accepted.set_value(listener->accept()); });
+  sleep_for(100ms);
+  EXPECT_TRUE(listener->cancel_accept());
+  const bool woken = result.wait_for(30s) == std::future_status::ready;
+  woken ? waiter.join() : waiter.detach();
+  ASSERT_TRUE(woken) << "accept was not woken";
+  EXPECT_EQ(result.get(), nullptr);
+  EXPECT_EQ(error_text(*listener), "socket not opened");
+  EXPECT_EQ(listener->accept(), nullptr);
 }
 
-TEST(TcpSocket, BadAddressesAreRejected) {
+TEST(TcpSocket, FailedConnectsAndListenersSayWhy) {
+  ReservedPort reserved;
+  const char* gave_up = "exceed limit of attempts of connection to server";
+  auto start = Clock::now();
+  EXPECT_EQ(error_text(*dial(reserved.address(), 2, 1)), gave_up);
+  EXPECT_GT(Clock::now() - start, 900ms);  // one pause between the two attempts
+  // Only the exact host "localhost" stays on this host.
+  const std::string upper = "LOCALHOST:" + std::to_string(reserved.port());
+  EXPECT_EQ(error_text(*dial(upper, 1, 0, socket_t::sock_any_domain)), gave_up);
+  EXPECT_NE(error_text(*dial("127.0.0.1:65535")), "bad address");  // above 32767 is a port too
+
   // A 100-character label cannot be put in a name query, so it fails without leaving the machine.
   const std::string bad[] = {"127.0.0.1",       "127.0.0.1:",   "127.0.0.1:abc", "127.0.0.1:70000",
                              "127.0.0.1:65536", "127.0.0.1:-1", "127.0.0.1:80x", ":80",
                              std::string(256, 'h') + ":80", std::string(100, 'a') + ":80"};
   for (const std::string& address : bad) {
-    EXPECT_EQ(error_text(*tcp_connect(address)), "bad address") << address;
+    EXPECT_EQ(error_text(*dial(address)), "bad address") << address;
   }
   for (const char* address : {"no-port", "127.0.0.1:70000", static_cast<const char*>(nullptr)}) {
     Socket listener(socket_t::create_global(address, 5));
-    EXPECT_EQ(error_text(*listener), "bad address") << (address ? address : "null");
+    EXPECT_EQ(error_text(*listener), "bad address");
     EXPECT_EQ(listener->accept(), nullptr);
-  }
-  // Ports above 32767 are ports too.
-  for (const char* address : {"127.0.0.1:40000", "127.0.0.1:65535"}) {
-    EXPECT_NE(error_text(*tcp_connect(address)), "bad address") << address;
   }
   EXPECT_DEATH(delete socket_t::connect(nullptr, socket_t::sock_global_domain, 1, 0),
                "Assertion failed: address != NULL");
@@ -179,7 +152,6 @@ TEST(TcpSocket, ErrorTextsAreAlwaysTerminated) {
   for (const auto& [code, text] : texts) {
     error_probe probe(code);
     EXPECT_EQ(error_text(probe), text) << code;
-    EXPECT_EQ(probe.is_ok(), code == 0);
   }
   char buf[8] = "XXXXXXX";
   error_probe(-3).get_error_text(buf, 4);
@@ -189,56 +161,28 @@ TEST(TcpSocket, ErrorTextsAreAlwaysTerminated) {
   EXPECT_STREQ(buf, "");
 }
 
-TEST(TcpSocket, CancelAcceptWakesABlockedAccept) {
-  Connection c = connect_pair();
-  ASSERT_TRUE(c.listener);
-  std::promise<socket_t*> accepted;
-  std::thread waiter([&] { accepted.set_value(c.listener->accept()); });
-  std::this_thread::sleep_for(100ms);
-  EXPECT_TRUE(c.listener->cancel_accept());
-  auto result = accepted.get_future();
-  if (result.wait_for(30s) != std::future_status::ready) {
-    waiter.detach();
-    FAIL() << "accept was not woken";
-  }
-  waiter.join();
-  EXPECT_EQ(result.get(), nullptr);
-  EXPECT_EQ(error_text(*c.listener), "socket not opened");
-  EXPECT_EQ(c.listener->accept(), nullptr);
-}
-
 TEST(UdpSocket, DatagramsCarryTheSendersAddress) {
-  int port = ReservedPort().port();
-  Socket receiver(socket_t::create_dgram(loopback(port).c_str(), 0));
+  ReservedPort reserved;
+  Socket receiver(socket_t::create_dgram(reserved.address().c_str(), 0));
   Socket sender(socket_t::create_dgram(nullptr, 1));
   ASSERT_TRUE(receiver->is_ok() && sender->is_ok()) << error_text(*receiver);
-  ASSERT_TRUE(sender->sendto(0x7f000001, port, "ping", 4));
+  ASSERT_TRUE(sender->sendto(socket_t::get_ip("localhost"), reserved.port(), "ping", 4));
   char buf[16];
   int ip = 0, from_port = 0;
   EXPECT_EQ(receiver->recvfrom(ip, from_port, buf, sizeof buf), 4);
   EXPECT_EQ(std::string(buf, 4), "ping");
-  EXPECT_EQ(ip, 0x7f000001);
-  EXPECT_NE(from_port, 0);
-}
-
-TEST(SocketUtilities, AddressesAndProcessName) {
-  EXPECT_EQ(socket_t::get_ip("127.0.0.1"), 0x7f000001);
-  EXPECT_EQ(socket_t::get_ip("localhost"), 0x7f000001);
-  EXPECT_EQ(socket_t::get_ip(std::string(100, 'a').c_str()), -1);
+  EXPECT_TRUE(ip == 0x7f000001 && from_port != 0);
   EXPECT_EQ(socket_t::get_ip(nullptr), -1);
-  char pid[16];
-  std::snprintf(pid, sizeof pid, ":%x", static_cast<unsigned>(getpid()));
-  std::string name = get_process_name();
-  EXPECT_EQ(name.substr(name.size() - std::strlen(pid)), pid);
+  const std::string pid = ":" + (std::ostringstream() << std::hex << getpid()).str();
+  EXPECT_TRUE(std::string(get_process_name()).ends_with(pid)) << get_process_name();
 }
 
 TEST(SameHostTransport, ReportsThatItIsNotAvailable) {
-  Socket sockets[] = {
-      Socket(socket_t::connect("localhost:4000", socket_t::sock_any_domain, 100, 1)),
-      Socket(socket_t::connect("127.0.0.1", socket_t::sock_any_domain, 100, 1)),
-      Socket(socket_t::connect(nullptr, socket_t::sock_any_domain, 100, 1)),
-      Socket(socket_t::connect("127.0.0.1:4000", socket_t::sock_local_domain, 100, 1)),
-      Socket(socket_t::create_local("name", 5))};
+  Socket sockets[] = {dial("localhost:4000", 100, 1, socket_t::sock_any_domain),
+                      dial("127.0.0.1", 100, 1, socket_t::sock_any_domain),
+                      Socket(socket_t::connect(nullptr, socket_t::sock_any_domain, 100, 1)),
+                      dial("127.0.0.1:4000", 100, 1, socket_t::sock_local_domain),
+                      Socket(socket_t::create_local("name", 5))};
   char buf[4];
   for (Socket& s : sockets) {
     EXPECT_EQ(error_text(*s), "same-host transport not available");

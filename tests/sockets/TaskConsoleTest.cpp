@@ -13,65 +13,55 @@
 
 namespace {
 
-struct Started {
-  std::promise<task*> runner;
-  std::atomic<bool> after_exit{false};
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
 
-  static void routine(void* arg) {
+TEST(Task, CreateRunsTheRoutineOnAnotherThreadUntilItExits) {
+  struct Started { std::promise<task*> runner; std::atomic<bool> after_exit{false}; } normal, low;
+  auto routine = [](void* arg) {
     static_cast<Started*>(arg)->runner.set_value(task::current());
     task::exit();
     static_cast<Started*>(arg)->after_exit = true;
-  }
-  task* wait() {
-    auto f = runner.get_future();
-    return f.wait_for(std::chrono::seconds(30)) == std::future_status::ready ? f.get() : nullptr;
-  }
-};
-
-TEST(Task, CreateRunsTheRoutineOnAnotherThreadUntilItExits) {
-  Started normal, low;
-  task::create(Started::routine, &normal, task::pri_normal, 0);
-  task::create(Started::routine, &low, task::pri_low, 1024);
+  };
+  task::create(routine, &normal, task::pri_normal, 0);
+  task::create(routine, &low, task::pri_low, 1024);
   for (Started* started : {&normal, &low}) {
-    task* runner = started->wait();
-    EXPECT_NE(runner, nullptr);
-    EXPECT_NE(runner, task::current());
+    auto runner = started->runner.get_future();
+    ASSERT_EQ(runner.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    task* other = runner.get();
+    EXPECT_TRUE(other != nullptr && other != task::current());
   }
   task::sleep(50);
   EXPECT_FALSE(normal.after_exit || low.after_exit);
 }
 
-class recording_console : public console {
- public:
+struct recording_console : console {
   std::string text;
   void output_data(int stream, const char* format, va_list args) override {
     char line[128];
     std::vsnprintf(line, sizeof line, format, args);
     text += std::to_string(stream) + ":" + line;
   }
-  bool input_data(char* buf, size_t buf_size) override {
-    return std::snprintf(buf, buf_size, "typed\n") > 0;
-  }
+  bool input_data(char* buf, size_t n) override { return std::snprintf(buf, n, "typed\n") > 0; }
 };
 
 TEST(Console, OutputGoesToTheActiveConsole) {
-  testing::internal::CaptureStdout();
+  CaptureStdout();
   console::output("%d\n", 5);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "5\n");
+  EXPECT_EQ(GetCapturedStdout(), "5\n");
   {
     recording_console first;
     recording_console second;  // the first replaced the default console and keeps its place
     console::output("x=%s", "y");
-    EXPECT_EQ(first.text, "0:x=y");
-    EXPECT_EQ(second.text, "");
+    EXPECT_EQ(first.text + "|" + second.text, "0:x=y|");
     char line[16];
     EXPECT_TRUE(console::input(line, sizeof line));
     EXPECT_STREQ(line, "typed\n");
   }
   // A console that is gone hands back to the default one.
-  testing::internal::CaptureStdout();
+  CaptureStdout();
   console::output("back");
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "back");
+  EXPECT_EQ(GetCapturedStdout(), "back");
 }
 
 TEST(ConsoleDeathTest, ErrorWritesItsMessageAndAborts) {
