@@ -13,21 +13,16 @@ TEST(Token, CountersFollowCreateCopyAndDestroy) {
   {
     Ptr<Token_int> original(new Token_int(-5));
     EXPECT_EQ(original->getID(), made);
-    EXPECT_EQ(original->content(), "-5");
-    EXPECT_EQ(original->getName(), "int");
     original->addTransition(&holder);
-
-    Ptr<Token_int> withTransitions(new Token_int(*original, true));
-    Ptr<Token> bare(new Token_int(*original, false));
-    EXPECT_EQ(Token::tokenCounter, made + 1);  // copies keep the id
+    Ptr<Token> withTransitions(new Token_int(*original, true)),
+        bare(new Token_int(*original, false));
     EXPECT_EQ(Token::concTokenCounter, alive + 3);
-    EXPECT_GE(Token::maxConcTokenCounter, alive + 3);
     EXPECT_TRUE(*bare == *original && !(bare == original));
     EXPECT_TRUE(withTransitions->containsTransition(&holder));
     EXPECT_FALSE(bare->containsTransition(&holder));
   }
   EXPECT_EQ(Token::concTokenCounter, alive);
-  EXPECT_EQ(Token::tokenCounter, made + 1);
+  EXPECT_EQ(Token::tokenCounter, made + 1);  // copies keep the id
 }
 
 TEST(Token, FindTokenMatchesIdAndExactTypeName) {
@@ -42,26 +37,22 @@ TEST(Token, FindTokenMatchesIdAndExactTypeName) {
   for (token_info* info : infos) delete info;
 }
 
-// Every transition holding the token drops its binding from within tokenNotify, which unregisters
-// it from the token under the walk, and searches again: a test transition without input places
-// finds one empty binding each time, so each call draws exactly one new binding id.
+// Every holder drops its binding from within tokenNotify, which unregisters it from the token
+// under the walk, and searches again: without input places it finds one empty binding, so each
+// call draws exactly one new binding id. Half the holders stand in the token's list twice.
 TEST(Token, NotifyReachesEveryRegisteredTransitionOnce) {
-  for (int count : {3, 20}) {  // both below and above the in-place snapshot size
+  for (int count : {3, 20}) {  // below and above the in-place snapshot size
     Ptr<Token> token(new Token_int(1));
     std::vector<std::unique_ptr<TestTransition>> holders;
     for (int i = 0; i < count; ++i) {
-      holders.push_back(std::make_unique<TestTransition>(i, "holder", nullptr,
-                                                         TestTransition::Options{}));
-      // Every other transition binds the token twice and so stands in its list twice.
-      auto* tokens = new TokenList(i % 2 == 0 ? 2 : 1, token);
-      holders.back()->addBinding(new Binding(tokens, holders.back().get(), DateTime()));
+      auto& t = holders.emplace_back(new TestTransition(i, "holder", nullptr, {}));
+      t->addBinding(new Binding(new TokenList(i % 2 == 0 ? 2 : 1, token), t.get(), DateTime()));
     }
     const Counter ids = Binding::idCounter;
     token->notifyTransitions(token);
     EXPECT_EQ(Binding::idCounter - ids, count);
     for (auto& holder : holders) {
       ASSERT_EQ(holder->getEvents().size(), 1u);
-      EXPECT_GE((*holder->getEvents().begin())->getID(), ids);
       EXPECT_FALSE(token->containsTransition(holder.get()));
     }
   }
