@@ -17,21 +17,19 @@ namespace enginetest {
 
 using testnet::TestNet;
 using Opt = testnet::TestTransition::Options;
+using Values = std::vector<double>;
 
 inline void seed(unsigned long s) {
   const unsigned long values[6] = {s, s + 1, s + 2, s + 3, s + 4, s + 5};
   RandomWrapper::SetPackageSeed(values);
 }
 
-inline Opt ranked(Opt o, int priority, double weight) {
-  o.priority = priority;
-  o.firingWeight = weight;
-  return o;
+inline Opt det(double delay, int priority = 0, double weight = 1.0) {
+  return {.firingWeight = weight, .priority = priority, .kind = Opt::Kind::deterministic, .delay = delay};
 }
 
-inline Opt det(double delay, int priority = 0, double weight = 1.0) {
-  return ranked(Opt::deterministic(delay), priority, weight);
-}
+// The calendar's first second, where every simulation here starts.
+inline const DateTime kOrigin;
 
 inline std::string readFile(const std::filesystem::path& path) {
   std::stringstream text;
@@ -39,30 +37,37 @@ inline std::string readFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-// A Simulation from the calendar's first second to stopOffset seconds later, its state open to
-// the tests, its runs returning what they print.
+// An initialised Simulation of the built net, from kOrigin to stopOffset seconds later, its state
+// open to the tests.
 struct Sim : Simulation {
-  Sim(NetClass* net, double stopOffset, int nofsampling, int mode, double epsMax,
-      unsigned int secmax, double interval = 0.0)
-      : Simulation(net, "net", "NULL", origin(), DateTime(origin() + stopOffset), nofsampling,
-                   mode, true, false, epsMax, interval, secmax) {}
-  static const DateTime& origin() {
-    static const DateTime start;
-    return start;
+  Sim(NetClass* net, double stopOffset, int nofsampling = 1, int mode = 1, double epsMax = 0.05,
+      unsigned int secmax = 0, double interval = 0.0)
+      : Simulation(net, "net", "NULL", kOrigin, DateTime(kOrigin + stopOffset), nofsampling, mode,
+                   true, false, epsMax, interval, secmax) {
+    net->buildNet();
+    init();
   }
-  template <class F>
-  static std::string console(F run) {
+  std::string run() {  // what the run prints
     testing::internal::CaptureStdout();
-    run();
+    double alpha = 0.05;
+    mode == 0 ? run_transient(alpha) : run_stationary(alpha);
     return testing::internal::GetCapturedStdout();
   }
-  std::string transient() { return console([this] { double a = 0.05; run_transient(a); }); }
-  std::string stationary() { return console([this] { double a = 0.05; run_stationary(a); }); }
-  std::string results() {
-    console([this] { shutdown(); });
+  std::string results() {  // what the shutdown writes
+    testing::internal::CaptureStdout();
+    shutdown();
+    testing::internal::GetCapturedStdout();
     return readFile("results.log");
   }
-  using Simulation::currentTime;
+  // The next events, kept in `events`, by their transitions' names.
+  std::string next(bool all = false) {
+    getFirstBindingsOfAllTransitions(&events, all);
+    std::string names;
+    for (const Binding* b : events) names += (names.empty() ? "" : " ") + b->getBoundTransition()->getName();
+    return names;
+  }
+  std::list<Binding*> events;
+  using Simulation::initialized;
   using Simulation::lastChosen;
   using Simulation::loop;
   using Simulation::random;
@@ -71,40 +76,34 @@ struct Sim : Simulation {
 // A marking measure whose estimates can be read.
 struct Probe : testnet::MarkingMeasure {
   using MarkingMeasure::MarkingMeasure;
-  std::vector<double> means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
-  std::vector<double> halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
+  Values means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
+  Values halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
 };
 
 template <class M = Probe>
-M* measure(TestNet& n, const char* name, const char* place, bool timeAveraged) {
+void measure(TestNet& n, const char* name, const char* place, bool timeAveraged) {
   auto* m = new M(name, &n, place, timeAveraged);
   n.getPlace(place)->addMeasure(m);
   n.addMeasure(m);
-  return m;
 }
 
 // The measure the engine keeps across rebuilds: the first build's, active again after a run.
 inline Probe& active(NetClass& net, size_t index = 0) {
-  auto it = net.getMeasureList().begin();
-  std::advance(it, index);
-  return *static_cast<Probe*>(*it);
+  return *static_cast<Probe*>(*std::next(net.getMeasureList().begin(), index));
 }
 
-// An arc from one place through a transition into another.
-inline void step(TestNet& n, const char* from, const char* transition, const char* to) {
-  n.linkPlaceToTransition(from, transition, 1);
-  n.linkTransitionToPlace(transition, to, 1);
+// A transition with an arc in from one place and an arc out to another.
+inline void step(TestNet& n, const char* from, const char* name, int id, const Opt& o, const char* to) {
+  n.transition(name, id, o);
+  n.linkPlaceToTransition(from, name, 1);
+  n.linkTransitionToPlace(name, to, 1);
 }
 
 // a (one token) -t1-> b -t2-> c, each step a deterministic delay of one second.
 inline void chain(TestNet& n) {
-  n.place("a", 1);
-  n.place("b", 2);
-  n.place("c", 3);
-  n.transition("t1", 1, det(1.0));
-  n.transition("t2", 2, det(1.0));
-  step(n, "a", "t1", "b");
-  step(n, "b", "t2", "c");
+  for (const char* place : {"a", "b", "c"}) n.place(place, place[0] - 'a' + 1);
+  step(n, "a", "t1", 1, det(1.0), "b");
+  step(n, "b", "t2", 2, det(1.0), "c");
   n.tokens("a", 1);
   measure(n, "inB", "b", false);
   measure(n, "inC", "c", false);
@@ -114,8 +113,7 @@ inline void chain(TestNet& n) {
 template <class M = Probe>
 void cycling(TestNet& n, bool timeAveraged) {
   n.place("p", 1);
-  n.transition("loop", 1, det(1.0));
-  step(n, "p", "loop", "p");
+  step(n, "p", "loop", 1, det(1.0), "p");
   n.tokens("p", 1);
   measure<M>(n, "full", "p", timeAveraged);
 }
@@ -124,9 +122,7 @@ void cycling(TestNet& n, bool timeAveraged) {
 template <class M = Probe>
 void dying(TestNet& n, bool timeAveraged = false) {
   n.place("alive", 1);
-  Opt die = Opt::exponential(1.0);
-  die.infinite = true;
-  n.transition("die", 1, die);
+  n.transition("die", 1, {.infinite = true, .kind = Opt::Kind::exponential, .delay = 1.0});
   n.linkPlaceToTransition("alive", "die", 1);
   n.tokens("alive", 10);
   measure<M>(n, "alive", "alive", timeAveraged);
@@ -142,12 +138,11 @@ inline void mm1(TestNet& n) {
   measure(n, "inSystem", "queue", true);
 }
 
-// Runs the test in a folder of its own, so files written to the working directory by tests
-// running in parallel never meet.
+// Runs the test in a folder of its own, so the files tests running in parallel write never meet.
 struct InOwnFolder {
   InOwnFolder() {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    const auto folder = previous / "engine-tests" / info->test_suite_name() / info->name();
+    const auto folder =
+        previous / "engine-tests" / testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::filesystem::current_path(folder);

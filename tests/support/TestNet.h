@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Simulation.h"
@@ -27,22 +28,13 @@ class TestTransition : public Transition {
     int priority = 0;
     bool infinite = false;
     bool localGuard = false;
+    bool timeguard = false;  // a time guard open at once: the transition holds a placeholder
     enum class Kind { immediate, deterministic, exponential };
     Kind kind = Kind::immediate;
     double delay = 0.0;  // the deterministic delay or the exponential mean
 
-    static Options exponential(double mean) {
-      Options o;
-      o.kind = Kind::exponential;
-      o.delay = mean;
-      return o;
-    }
-    static Options deterministic(double delay) {
-      Options o;
-      o.kind = Kind::deterministic;
-      o.delay = delay;
-      return o;
-    }
+    static Options exponential(double mean) { return {.kind = Kind::exponential, .delay = mean}; }
+    static Options deterministic(double d) { return {.kind = Kind::deterministic, .delay = d}; }
   };
 
   TestTransition(int id, const char* name, NetClass* net, const Options& options)
@@ -52,47 +44,33 @@ class TestTransition : public Transition {
     setImmediate(options.kind == Options::Kind::immediate);
   }
 
+  bool hasTimeguard() const override { return options.timeguard; }
   Seconds_T getFiringDelay(TokenList&) const override {
-    switch (options.kind) {
-      case Options::Kind::deterministic: return delay.Det(options.delay);
-      case Options::Kind::exponential: return delay.Exp(options.delay);
-      default: return 0.0;
-    }
+    if (options.kind == Options::Kind::deterministic) return delay.Det(options.delay);
+    return options.kind == Options::Kind::exponential ? delay.Exp(options.delay) : 0.0;
   }
 
   TempBindingList* generateBindingList() override {
-    // Per input arc, the groups of consecutive offered tokens one firing would take.
-    std::vector<std::vector<TokenList>> arcs;
-    for (Place* place : getInPlaces()) {
-      const int w = place->getOutTransitionMultiplicity(getID());
-      const TokenList* offered = getPlaceMarking(*place);
-      std::vector<TokenList> groups;
-      TokenList group;
-      for (const Ptr<Token>& token : *offered) {
-        if (w <= 0) break;
-        group.push_back(token);
-        if (static_cast<int>(group.size()) == w) {
-          groups.push_back(group);
-          group.clear();
-        }
-      }
-      if (w <= 0) groups.emplace_back();  // an arc of multiplicity 0 takes nothing
-      arcs.push_back(groups);
-    }
-    // Every combination of one group per arc is a candidate.
     std::vector<TokenList> combinations(1);
-    for (const std::vector<TokenList>& groups : arcs) {
-      std::vector<TokenList> extended;
-      for (const TokenList& prefix : combinations) {
-        for (const TokenList& group : groups) {
-          extended.push_back(prefix);
-          extended.back().insert(extended.back().end(), group.begin(), group.end());
-        }
+    for (Place* place : getInPlaces()) {
+      // The groups of consecutive offered tokens one firing would take; multiplicity 0 takes none.
+      const int w = place->getOutTransitionMultiplicity(getID());
+      std::vector<TokenList> groups(w <= 0 ? 1 : 0);
+      TokenList group;
+      for (const Ptr<Token>& token : *getPlaceMarking(*place)) {
+        group.push_back(token);
+        if (static_cast<int>(group.size()) == w) groups.push_back(std::exchange(group, {}));
       }
+      std::vector<TokenList> extended;
+      for (const TokenList& prefix : combinations)
+        for (const TokenList& g : groups) {
+          extended.push_back(prefix);
+          extended.back().insert(extended.back().end(), g.begin(), g.end());
+        }
       combinations.swap(extended);
     }
     auto* list = new TempBindingList;
-    for (const TokenList& tokens : combinations) list->push_back(new TokenList(tokens));
+    for (TokenList& tokens : combinations) list->push_back(new TokenList(std::move(tokens)));
     return list;
   }
 
@@ -100,12 +78,11 @@ class TestTransition : public Transition {
     auto token = binding.begin();
     for (Place* place : getInPlaces()) {
       const int w = place->getOutTransitionMultiplicity(getID());
-      for (int k = 0; k < w && token != binding.end(); ++k, ++token) place->removeToken(*token);
+      for (int k = 0; k < w && token != binding.end(); ++k) place->removeToken(*token++);
     }
-    for (Place* place : getOutPlaces()) {
-      const int w = place->getInTransitionMultiplicity(getID());
-      for (int k = 0; k < w; ++k) place->addToken(Ptr<Token>(new Token_int(0)));
-    }
+    for (Place* place : getOutPlaces())
+      for (int k = place->getInTransitionMultiplicity(getID()); k > 0; --k)
+        place->addToken(Ptr<Token>(new Token_int(0)));
   }
 
  private:
@@ -121,12 +98,10 @@ class TestNet : public NetClass {
   void createTokens() override {}
   Ptr<Token> copyToken(Ptr<Token> token) override {
     Ptr<Token_int> typed = Dynamic_Cast<Token_int, Token>(token);
-    if (typed == 0) return Ptr<Token>(nullptr);
-    return Ptr<Token>(new Token_int(*typed, true));
+    return Ptr<Token>(typed == 0 ? nullptr : new Token_int(*typed, true));
   }
   Ptr<Token> upcastToken(Ptr<Token> token) override {
-    Ptr<Token_int> typed = Dynamic_Cast<Token_int, Token>(token);
-    return Ptr<Token>(typed);
+    return Ptr<Token>(Dynamic_Cast<Token_int, Token>(token));
   }
 
   Place* place(const char* name, int id, unsigned int capacity = 0) {
@@ -150,29 +125,26 @@ class TestNet : public NetClass {
 // The number of tokens in a place: instantaneous, or averaged over simulated time.
 class MarkingMeasure : public MeasureObj {
  public:
-  MarkingMeasure(const char* name, NetClass* net, const char* place, bool timeAveraged,
-                 bool watch = false)
-      : MeasureObj(name, net, watch), placeName(place), timeAveraged(timeAveraged) {}
+  MarkingMeasure(const char* name, NetClass* net, const char* place, bool timeAveraged)
+      : MeasureObj(name, net, false), placeName(place), timeAveraged(timeAveraged) {}
 
   double measure(double) override {
-    const double count = currentCount();
-    if (!timeAveraged) return count;
+    if (!timeAveraged) return count();
     const double now = net->getSimulation()->getCurrentSimulationTime().FullDateTime();
     const double span = now - firstTime;
-    const double area = value + count * (now - lastTime);
-    return span > 0.0 ? area / span : count;
+    return span > 0.0 ? (value + count() * (now - lastTime)) / span : count();
   }
   bool accumulative() override { return false; }
   bool timeaverage() override { return timeAveraged; }
   void accum(const Binding* binding, double weight) override {
     if (!timeAveraged) return;
     const double t = binding->getTime().FullDateTime();
-    value += weight * currentCount() * (t - lastTime);
+    value += weight * count() * (t - lastTime);
     lastTime = t;
   }
 
  private:
-  double currentCount() { return net->getPlace(placeName.c_str())->getMarkingSize(); }
+  double count() { return net->getPlace(placeName.c_str())->getMarkingSize(); }
 
   std::string placeName;
   bool timeAveraged;
