@@ -173,8 +173,9 @@ TEST(UdpSocket, DatagramsCarryTheSendersAddress) {
   EXPECT_EQ(std::string(buf, 4), "ping");
   EXPECT_TRUE(ip == 0x7f000001 && from_port != 0);
   EXPECT_EQ(socket_t::get_ip(nullptr), -1);
-  const std::string pid = ":" + (std::ostringstream() << std::hex << getpid()).str();
-  EXPECT_TRUE(std::string(get_process_name()).ends_with(pid)) << get_process_name();
+  std::ostringstream pid;
+  pid << ':' << std::hex << getpid();
+  EXPECT_TRUE(std::string(get_process_name()).ends_with(pid.str())) << get_process_name();
 }
 
 TEST(SameHostTransport, ReportsThatItIsNotAvailable) {
