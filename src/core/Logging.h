@@ -7,6 +7,19 @@
 // file is open; writers test the flag before they write.
 class Logging {
  public:
+  // The process's one log object, built on first use so that static initialisers of any source may
+  // log through it; the exit handlers destroy it, `exit` included, closing its files.
+  static Logging& instance() {
+    static Logging theLog;
+    return theLog;
+  }
+  // Each log's stream while that log is on, else null, so that nothing is formatted for a log that
+  // is off: `if (auto* log = Logging::trans()) *log << ...`.
+  static std::fstream* sim() { return on(instance().simlogging, instance().simlog); }
+  static std::fstream* event() { return on(instance().eventlogging, instance().eventlog); }
+  static std::fstream* trans() { return on(instance().translogging, instance().translog); }
+  static std::fstream* token() { return on(instance().tokenlogging, instance().tokenlog); }
+
   Logging() = default;
   ~Logging();
   Logging(const Logging&) = delete;
@@ -32,6 +45,8 @@ class Logging {
   std::string getLogDir() const { return folder; }
 
  protected:
+  static std::fstream* on(bool flag, std::fstream& log) { return flag ? &log : nullptr; }
+
   std::string folder = ".";
   std::string logindex;
   bool simlogging = false;

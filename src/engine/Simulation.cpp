@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "core/Assert.h"
-#include "frontend/MainClass.h"
+#include "core/Logging.h"
 #include "net/MeasureObj.h"
 #include "net/NetClass.h"
 #include "net/Transition.h"
@@ -18,11 +18,6 @@
 Simulation* Simulation::sim = nullptr;
 
 namespace {
-
-std::ostream* simLog() {
-  Logging* log = MainClass::getLog();
-  return log->isSimLogging() ? log->getSimLog() : nullptr;
-}
 
 // Result lines carry every number with 16 significant digits in the default notation.
 std::ostringstream& numberStream(std::ostringstream& text) {
@@ -111,7 +106,7 @@ void Simulation::init() {
 void Simulation::send(const std::string& text, bool measureLine) {
   if (measureSocket != nullptr) {
     measureSocket->write(text.data(), text.size());
-  } else if (std::ostream* log = simLog()) {
+  } else if (std::ostream* log = Logging::sim()) {
     *log << "NO_SOCK: " << text;
     if (measureLine) *log << std::endl;
   }
@@ -124,13 +119,13 @@ void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
   const double mean = measure->AveragedMean.back();
   const double halfWidth = measure->DeltaX.back();
   if (!initialized) {
-    if (std::ostream* log = simLog()) {
+    if (std::ostream* log = Logging::sim()) {
       *log << "meassureOut not initialized for measure object: " << std::setprecision(16) << mean
            << std::endl;
     }
     return;
   }
-  if (measureSocket == nullptr && simLog() == nullptr) return;
+  if (measureSocket == nullptr && Logging::sim() == nullptr) return;
   double time;
   if (mode == 2) {
     time = restartTime;
@@ -151,12 +146,12 @@ void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
 void Simulation::reportValue(DefaultGM* element, double value, const char* kind,
                              const char* notInitialized, bool measureLine) {
   if (!initialized) {
-    if (std::ostream* log = simLog()) {
+    if (std::ostream* log = Logging::sim()) {
       *log << notInitialized << std::setprecision(16) << value << std::endl;
     }
     return;
   }
-  if (measureSocket == nullptr && simLog() == nullptr) return;
+  if (measureSocket == nullptr && Logging::sim() == nullptr) return;
   std::ostringstream text;
   numberStream(text) << "TIME;" << currentTime.FullDateTime() << "\n"
                      << element->getName() << "<" << element->getType() << kind << ">;" << value
@@ -229,7 +224,7 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
         ++it;
         continue;
       }
-      if (std::ostream* log = simLog()) {
+      if (std::ostream* log = Logging::sim()) {
         *log << "***********************" << std::endl
              << "TempBinding found at " << currentTime << std::endl
              << *binding << std::endl;
@@ -278,7 +273,7 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
 
 Binding* Simulation::resolve_conflicts(std::list<Binding*>& candidates) {
   const size_t n = candidates.size();
-  std::ostream* log = simLog();
+  std::ostream* log = Logging::sim();
   if (log) {
     *log << " ******* FIRE ****** " << currentTime << std::endl
          << printEventList(candidates) << std::endl;
@@ -320,12 +315,11 @@ Binding* Simulation::resolve_conflicts(std::list<Binding*>& candidates) {
 }
 
 void Simulation::executeEvent(Binding* binding) {
-  Logging* logging = MainClass::getLog();
-  if (logging->isEventLogging()) {
-    *logging->getEventLog() << "************** EVENT BEGIN *********************" << std::endl
-                            << currentTime.FullDateTime() << std::endl
-                            << *binding << std::endl
-                            << std::endl;
+  if (auto* log = Logging::event()) {
+    *log << "************** EVENT BEGIN *********************" << std::endl
+         << currentTime.FullDateTime() << std::endl
+         << *binding << std::endl
+         << std::endl;
   }
   binding->getBoundTransition()->fire(binding, weight);
 }
@@ -334,7 +328,7 @@ void Simulation::updateSimulationTime(const DateTime& time) {
   if (time == currentTime) return;
   currentTime = time;
   if (!initialized) {
-    if (std::ostream* log = simLog()) {
+    if (std::ostream* log = Logging::sim()) {
       *log << "measureOut not initialized, couldn't send Time: " << currentTime << std::endl;
     }
   }
@@ -369,7 +363,7 @@ std::string Simulation::printEventList(std::list<Binding*>& bindings) {
 }
 
 void Simulation::logFiring(const Binding* binding) {
-  if (std::ostream* log = simLog()) *log << "FIRING: " << *binding << std::endl;
+  if (std::ostream* log = Logging::sim()) *log << "FIRING: " << *binding << std::endl;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -470,7 +464,7 @@ void Simulation::initMeasureList(bool first) {
 }
 
 void Simulation::initTransitions() {
-  if (std::ostream* log = simLog()) {
+  if (std::ostream* log = Logging::sim()) {
     *log << "************** starting init()... *****************" << std::endl;
   }
   for (const auto& [name, transition] : net->getTransitions()) transition->startup();

@@ -1,11 +1,6 @@
 #include "frontend/MainClass.h"
 
-// The log object is built on first use, so static initialisers of any source may log through
-// getLog(); it is destroyed, closing its files, by the exit handlers, `exit` included. Binding the
-// reference here also builds it before `main` when nothing logged earlier.
-Logging* MainClass::getLog() {
-  static Logging theLog;
-  return &theLog;
-}
+Logging* MainClass::getLog() { return &Logging::instance(); }
 
-Logging& MainClass::log = *MainClass::getLog();
+// Binding the reference builds the log object before `main` when nothing logged earlier.
+Logging& MainClass::log = Logging::instance();

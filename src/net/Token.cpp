@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "frontend/MainClass.h"
+#include "core/Logging.h"
 #include "net/Transition.h"
 #include "tokendb/TokenRecords.h"
 
@@ -41,10 +41,10 @@ bool Token::operator==(const Token& other) const { return id == other.id; }
 std::string Token::content() const { return std::string(); }
 
 void Token::logTransitionChange(const char* what, const Transition* transition) const {
-  Logging* log = MainClass::getLog();
-  if (!log->isTransLogging()) return;
-  *log->getTransLog() << "Token " << getName() << ", " << creationTime << what
-                      << transition->getName() << std::endl;
+  if (auto* log = Logging::trans()) {
+    *log << "Token " << getName() << ", " << creationTime << what << transition->getName()
+         << std::endl;
+  }
 }
 
 void Token::addTransition(Transition* transition) {
@@ -63,12 +63,10 @@ bool Token::containsTransition(Transition* transition) const {
 }
 
 void Token::notifyTransitions(Ptr<Token> self) {
-  Logging* log = MainClass::getLog();
-  if (log->isTransLogging()) {
-    std::fstream& out = *log->getTransLog();
-    out << "Token " << getName() << ", " << creationTime << " notifyTransitions()..: [ ";
-    for (const Transition* t : transitions) out << t->getName() << " : ";
-    out << " ]" << std::endl;
+  if (auto* log = Logging::trans()) {
+    *log << "Token " << getName() << ", " << creationTime << " notifyTransitions()..: [ ";
+    for (const Transition* t : transitions) *log << t->getName() << " : ";
+    *log << " ]" << std::endl;
   }
 
   // The handlers unregister transitions from this token while we walk, so walk a snapshot. A
@@ -90,8 +88,8 @@ void Token::notifyTransitions(Ptr<Token> self) {
     Transition* transition = snapshot[i];
     if (std::find(snapshot, snapshot + i, transition) != snapshot + i) continue;
     if (!containsTransition(transition)) continue;
-    if (log->isTransLogging()) {
-      *log->getTransLog() << "Token->notifyTransitions() : " << *transition << std::endl;
+    if (auto* log = Logging::trans()) {
+      *log << "Token->notifyTransitions() : " << *transition << std::endl;
     }
     transition->tokenNotify(self);
   }

@@ -6,8 +6,8 @@
 #include <iterator>
 
 #include "core/Assert.h"
+#include "core/Logging.h"
 #include "engine/Simulation.h"
-#include "frontend/MainClass.h"
 #include "net/MeasureObj.h"
 #include "net/NetClass.h"
 #include "net/Place.h"
@@ -15,18 +15,6 @@
 Counter Transition::globalFireCount = 0;
 
 namespace {
-
-// The transition log when it is on, else null: every trace line is guarded by it so that nothing
-// is formatted while the log is off.
-std::ostream* transLog() {
-  Logging* log = MainClass::getLog();
-  return log->isTransLogging() ? log->getTransLog() : nullptr;
-}
-
-std::ostream* eventLog() {
-  Logging* log = MainClass::getLog();
-  return log->isEventLogging() ? log->getEventLog() : nullptr;
-}
 
 const char* truth(bool value) { return value ? "TRUE" : "FALSE"; }
 
@@ -104,8 +92,8 @@ void Transition::setLogfile(std::string name, std::string description) {
 
 void Transition::openLogfile(const std::string& name, const std::string& description,
                              std::ios::openmode mode) {
-  logFileName = MainClass::getLog()->getLogDir() + "/" + name;
-  if (std::ostream* out = transLog()) *out << "Opening " << logFileName << " ..." << std::endl;
+  logFileName = Logging::instance().getLogDir() + "/" + name;
+  if (std::ostream* out = Logging::trans()) *out << "Opening " << logFileName << " ..." << std::endl;
   logFile.open(logFileName, mode);
   logging = logFile.is_open();
   if (logging) {
@@ -125,12 +113,12 @@ void Transition::openLogfile(const std::string& name, const std::string& descrip
 
 void Transition::addInPlace(Place* place) {
   inPlaces.push_back(place);
-  if (std::ostream* out = transLog()) *out << *this << " <- " << *place << std::endl;
+  if (std::ostream* out = Logging::trans()) *out << *this << " <- " << *place << std::endl;
 }
 
 void Transition::addOutPlace(Place* place) {
   outPlaces.push_back(place);
-  if (std::ostream* out = transLog()) *out << *this << " -> " << *place << std::endl;
+  if (std::ostream* out = Logging::trans()) *out << *this << " -> " << *place << std::endl;
 }
 
 void Transition::addMeasure(MeasureObj* measure) {
@@ -155,7 +143,7 @@ bool Transition::isOptimizingTimeguardTransition() const {
 void Transition::startup() {
   inEventList = false;
   timeguardOptimization = true;
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << getName() << " startup 1 ..." << std::endl;
   buildAffectedTransitionLists();
   if (out) *out << getName() << " startup 2 ..." << std::endl;
@@ -186,7 +174,7 @@ void Transition::buildAffectedTransitionLists() {
 }
 
 void Transition::updateEventList() {
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << getName() << " startup 4 ..." << std::endl;
   initGlobalGuards();
   if (out) *out << getName() << " startup 5 ..." << std::endl;
@@ -196,7 +184,7 @@ void Transition::updateEventList() {
     searchConfiguration();
   }
   if (out) *out << getName() << " startup 6 ..." << std::endl;
-  if (std::ostream* events = eventLog()) {
+  if (std::ostream* events = Logging::event()) {
     *events << std::endl << "EventList of transition " << *this << ":" << std::endl;
     for (const Binding* binding : bindings) *events << " event " << *binding << std::endl << std::endl;
   }
@@ -215,7 +203,7 @@ void Transition::registerWithTokens(Binding* binding) {
 void Transition::addBinding(Binding* binding) {
   KERNEL_ASSERT(binding->getBoundTokens() != NULL);
   KERNEL_ASSERT(isInfinite || bindings.empty());
-  if (std::ostream* events = eventLog()) *events << "addToEventList()... " << *binding << std::endl;
+  if (std::ostream* events = Logging::event()) *events << "addToEventList()... " << *binding << std::endl;
   bindings.insert(binding);
   registerWithTokens(binding);
   inEventList = true;
@@ -227,13 +215,13 @@ void Transition::addTimeguardBinding(const DateTime& time) {
   Binding* binding = new Binding(this, time);
   bindings.insert(binding);
   inEventList = true;
-  if (std::ostream* events = eventLog()) {
+  if (std::ostream* events = Logging::event()) {
     *events << "Timeguard-Binding extracted and checked into Eventlist: " << *binding << std::endl;
   }
 }
 
 void Transition::removeBinding(Binding* binding, bool notify) {
-  if (std::ostream* out = transLog()) *out << "removeFromEventList()... " << *this << std::endl;
+  if (std::ostream* out = Logging::trans()) *out << "removeFromEventList()... " << *this << std::endl;
   if (TokenList* tokens = binding->getBoundTokens()) {
     for (Ptr<Token>& token : *tokens) {
       token->removeTransition(this);
@@ -260,7 +248,7 @@ void Transition::removeAllBindingsFromEventList() {
 
 void Transition::removeRandomBindingFromEventList() {
   const Long32 r = random.randint(0, static_cast<Long32>(bindings.size()) - 1);
-  if (std::ostream* out = transLog()) *out << "Random number: " << r << std::endl;
+  if (std::ostream* out = Logging::trans()) *out << "Random number: " << r << std::endl;
   Binding* binding = *std::next(bindings.begin(), r);
   giveBackTokens(binding);
   removeBinding(binding, false);
@@ -295,7 +283,7 @@ void Transition::removeNotBoundToken(Ptr<Token> token) {
 TempBindingList* Transition::getAvailableBindingList() {
   const bool space = checkSpace();
   const bool guard = globalGuard();
-  if (std::ostream* out = transLog()) {
+  if (std::ostream* out = Logging::trans()) {
     *out << getName() << " so we check()...  GlobalGuard(): " << truth(guard)
          << " ==> Space()&&GlobalGuard() " << truth(space && guard) << std::endl;
   }
@@ -303,7 +291,7 @@ TempBindingList* Transition::getAvailableBindingList() {
 }
 
 TokenList* Transition::extractRandomBinding(TempBindingList* list) {
-  if (std::ostream* out = transLog()) *out << "choose binding of " << list->size() << std::endl;
+  if (std::ostream* out = Logging::trans()) *out << "choose binding of " << list->size() << std::endl;
   const Long32 r = random.randint(0, static_cast<Long32>(list->size()) - 1);
   auto chosen = std::next(list->begin(), r);
   TokenList* tokens = *chosen;
@@ -335,7 +323,7 @@ void Transition::searchConfiguration() {
   if (isOptimizingTimeguardTransition() && Timeguard(time) != 0.0) return;
   TempBindingList* list = getAvailableBindingList();
   if (list == nullptr) return;
-  if (std::ostream* out = transLog()) {
+  if (std::ostream* out = Logging::trans()) {
     *out << getName() << " search configuration..." << std::endl;
     *out << getName() << " is IS: " << truth(isInfinite) << std::endl;
   }
@@ -353,14 +341,14 @@ void Transition::searchConfiguration() {
 void Transition::enterNewBinding(TokenList* tokens, const DateTime& time) {
   Binding* binding = new Binding(tokens, this, time);
   addBinding(binding);
-  if (std::ostream* out = transLog()) {
+  if (std::ostream* out = Logging::trans()) {
     *out << "Binding extracted and checked into Eventlist: " << *binding << std::endl;
   }
 }
 
 void Transition::searchSingleServer(TempBindingList* list, const DateTime& time) {
   if (list->empty()) {
-    if (std::ostream* out = transLog()) *out << getName() << " found no configuration ;-(" << std::endl;
+    if (std::ostream* out = Logging::trans()) *out << getName() << " found no configuration ;-(" << std::endl;
     return;
   }
   TokenList* tokens = extractRandomBinding(list);
@@ -420,7 +408,7 @@ bool Transition::checkSpace() const {
       fits = out->canTake(static_cast<unsigned int>(produced - consumed));
     }
     if (!fits) {
-      if (std::ostream* log = transLog()) {
+      if (std::ostream* log = Logging::trans()) {
         *log << getName() << " checkSpace(): " << *out << " can't take token..." << std::endl;
       }
       return false;
@@ -432,7 +420,7 @@ bool Transition::checkSpace() const {
 bool Transition::convertTimeguardBinding(Binding* binding) {
   TempBindingList* list = getAvailableBindingList();
   if (list == nullptr) return false;
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << getName() << " convert temporary Timeguard binding..." << std::endl;
   if (list->empty()) {
     if (out) *out << getName() << " found no configuration ;-(" << std::endl;
@@ -487,7 +475,7 @@ void Transition::tokenNotify(Ptr<Token> token) {
 
 void Transition::placeNotify() {
   if (firing || isOptimizingTimeguardTransition()) return;
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << getName() << " placeNotify()... BEGIN" << std::endl;
   if (!inEventList) {
     searchConfiguration();
@@ -498,7 +486,7 @@ void Transition::placeNotify() {
 }
 
 void Transition::couldEnableNotify() {
-  if (std::ostream* out = transLog()) {
+  if (std::ostream* out = Logging::trans()) {
     *out << getName() << " couldEnableNF() isInf: " << truth(isInfinite)
          << " inEventList: " << truth(inEventList) << std::endl;
   }
@@ -507,7 +495,7 @@ void Transition::couldEnableNotify() {
 }
 
 void Transition::couldDisableNotify() {
-  if (std::ostream* out = transLog()) *out << getName() << "couldDisableNF()" << std::endl;
+  if (std::ostream* out = Logging::trans()) *out << getName() << "couldDisableNF()" << std::endl;
   if (isOptimizingTimeguardTransition() || !inEventList) return;
   if (!checkSpace() || !globalGuard()) removeAllBindingsFromEventList();
   if (isInfinite) {
@@ -525,14 +513,14 @@ void Transition::notifyTransitions() {
 // Firing.
 
 void Transition::accumMeasures(const Binding* binding, double weight) {
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << getName() << "->accumMeasures() BEGIN" << std::endl;
   for (MeasureObj* measure : measures) measure->accum(binding, weight);
   if (out) *out << getName() << "->accumMeasures() END" << std::endl;
 }
 
 void Transition::notifyMeasures() {
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << getName() << "->notifyMeasures() BEGIN" << std::endl;
   for (MeasureObj* measure : measures) measure->notify();
   if (out) *out << getName() << "->notifyMeasures() END" << std::endl;
@@ -548,7 +536,7 @@ void Transition::fire(Binding* binding, double weight) {
   const DateTime dueTime = binding->getTime();
   accumMeasures(binding, weight);
   firing = true;
-  std::ostream* out = transLog();
+  std::ostream* out = Logging::trans();
   if (out) *out << std::endl << std::string(69, '#') << std::endl << getName() << " -> fire..." << std::endl;
   TokenList& tokens = *binding->getBoundTokens();
   ++fireCount;
