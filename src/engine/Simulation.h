@@ -6,6 +6,7 @@
 
 #include "core/DateTime.h"
 #include "core/RandomWrapper.h"
+#include "net/RunContext.h"
 
 class Binding;
 class DefaultGM;
@@ -15,7 +16,7 @@ class socket_t;
 
 // The run object of the engine: run parameters, the simulation clock, the stream for conflict
 // choices and the result socket. Exactly one exists at a time, reachable as Simulation::sim.
-class Simulation {
+class Simulation : public RunContext {
  public:
   Simulation(NetClass* net, const std::string& netname, const std::string& resport,
              const DateTime& start, const DateTime& stop, int nofsampling, int mode,
@@ -27,7 +28,7 @@ class Simulation {
   Simulation& operator=(const Simulation&) = delete;
 
   virtual void init();
-  virtual bool isSingleStep() const { return false; }
+  bool isSingleStep() const override { return false; }
   virtual Binding* resolve_conflicts(std::list<Binding*>& candidates);
   virtual void run_transient(double& alpha);
   virtual void run_stationary(double& alpha);
@@ -36,11 +37,12 @@ class Simulation {
 
   // Result-socket reports.
   void measureOut(DefaultGM* element, MeasureObj* measure);
-  void measureOut(DefaultGM* element, double value);
-  void displayOut(DefaultGM* element, double value);
+  void measureOut(DefaultGM* element, double value) override;
+  void displayOut(DefaultGM* element, double value) override;
   socket_t* getMeasureSocket() { return measureSocket; }
   bool hasMeasureSocket() const { return measureSocket != nullptr; }
-  const DateTime& getCurrentSimulationTime() const { return currentTime; }
+  const DateTime& getCurrentSimulationTime() const final { return currentTime; }
+  double getPathWeight() const final { return weight; }
 
   // The event step.
   void getFirstBindingsOfAllTransitions(std::list<Binding*>* candidates, bool all);

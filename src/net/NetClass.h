@@ -4,15 +4,16 @@
 #include <map>
 #include <string>
 
+#include "core/DateTime.h"
+#include "net/RunContext.h"
 #include "net/Token.h"
 
 class MeasureObj;
 class Place;
-class Simulation;
 class Transition;
 
 // The container of one net: places and transitions by name, the active measures and the measures
-// kept across the per-run rebuilds, and the simulation running on it. The model derives from it
+// kept across the per-run rebuilds, and the run driving it. The model derives from it
 // and fills in how the net is built and how its tokens are copied.
 class NetClass {
  public:
@@ -48,8 +49,22 @@ class NetClass {
   const std::map<std::string, Place*>& getPlaces() const { return places; }
   const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
   std::list<MeasureObj*>& getMeasureList() { return measureList; }
-  Simulation* getSimulation() const { return simulation; }
-  void setSimulation(Simulation* sim) { simulation = sim; }
+  RunContext* getSimulation() const { return simulation; }
+  void setSimulation(RunContext* sim) { simulation = sim; }
+
+  // The elements' view of the run driving the net. Without one, time stands at the start of the
+  // calendar, the run is not single-stepped and reports go nowhere.
+  const DateTime& getCurrentSimulationTime() const {
+    return simulation != nullptr ? simulation->getCurrentSimulationTime() : noRunTime;
+  }
+  bool isSingleStep() const { return simulation != nullptr && simulation->isSingleStep(); }
+  void measureOut(DefaultGM* element, double value) {
+    if (simulation != nullptr) simulation->measureOut(element, value);
+  }
+  void displayOut(DefaultGM* element, double value) {
+    if (simulation != nullptr) simulation->displayOut(element, value);
+  }
+  static inline const DateTime noRunTime{};
 
   // Measures across rebuilds.
   void storeMeasureList();
@@ -68,5 +83,5 @@ class NetClass {
   std::map<std::string, Transition*> transitions;
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
-  Simulation* simulation = nullptr;
+  RunContext* simulation = nullptr;
 };

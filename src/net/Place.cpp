@@ -2,7 +2,6 @@
 
 #include <iostream>
 
-#include "engine/Simulation.h"
 #include "net/MeasureObj.h"
 #include "net/NetClass.h"
 #include "net/Transition.h"
@@ -95,8 +94,7 @@ void Place::addMeasure(MeasureObj* measure) {
 
 void Place::displContent() {
   if (!watch || net == nullptr) return;
-  Simulation* simulation = net->getSimulation();
-  if (simulation != nullptr) simulation->measureOut(this, static_cast<double>(marking.size()));
+  net->measureOut(this, static_cast<double>(marking.size()));
 }
 
 std::string Place::content() const {

@@ -7,7 +7,6 @@
 
 #include "core/Assert.h"
 #include "core/Logging.h"
-#include "engine/Simulation.h"
 #include "net/MeasureObj.h"
 #include "net/NetClass.h"
 #include "net/Place.h"
@@ -127,17 +126,14 @@ void Transition::addMeasure(MeasureObj* measure) {
 }
 
 const DateTime& Transition::now() const {
-  // Transitions may be exercised before a simulation runs on their net (building, tests): time
+  // Transitions may be exercised without a net or before a run drives it (building, tests): time
   // then stands at the start of the calendar.
-  static const DateTime noSimulation;
-  Simulation* simulation = net != nullptr ? net->getSimulation() : nullptr;
-  return simulation != nullptr ? simulation->getCurrentSimulationTime() : noSimulation;
+  return net != nullptr ? net->getCurrentSimulationTime() : NetClass::noRunTime;
 }
 
 bool Transition::isOptimizingTimeguardTransition() const {
   if (!timeguardOptimization || !hasTimeguard() || isInfinite || !immediate) return false;
-  Simulation* simulation = net != nullptr ? net->getSimulation() : nullptr;
-  return simulation == nullptr || !simulation->isSingleStep();
+  return net == nullptr || !net->isSingleStep();
 }
 
 void Transition::startup() {
@@ -547,11 +543,10 @@ void Transition::fire(Binding* binding, double weight) {
     if (out) *out << getName() << "... now i log ..." << std::endl;
     log(tokens);
   }
-  Simulation* simulation = net != nullptr ? net->getSimulation() : nullptr;
   if (displaying) {
     if (out) *out << getName() << "... display expression ..." << std::endl;
     const double value = display(tokens);
-    if (simulation != nullptr) simulation->displayOut(this, value);
+    if (net != nullptr) net->displayOut(this, value);
   }
   if (out) {
     *out << " token->notifyTransition() " << std::endl;
@@ -570,7 +565,7 @@ void Transition::fire(Binding* binding, double weight) {
     *out << "\t" << " fire ende" << std::endl;
   }
   firing = false;
-  if (watch && simulation != nullptr) simulation->measureOut(this, static_cast<double>(fireCount));
+  if (watch && net != nullptr) net->measureOut(this, static_cast<double>(fireCount));
   notifyMeasures();
   notifyPlaceWatch();
 }
