@@ -5,7 +5,7 @@
 
 #include "core/Logging.h"
 #include "net/Transition.h"
-#include "tokendb/TokenRecords.h"
+#include "net/TokenTransfer.h"
 
 Counter Token::tokenCounter = 0;
 Counter Token::concTokenCounter = 0;

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "net/TokenTransfer.h"
 #include "tokendb/GMDB.h"
 
 Token_int::Token_int(Long32 value) : Token(), value(value) {}

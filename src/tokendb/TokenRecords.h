@@ -5,10 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "net/Token.h"
-
-// Plain transfer records through which stored tokens pass between the token database, the kernel
-// and the model. They are created with new and handed around by raw pointer; whoever empties a
+// Plain transfer records through which stored rows pass between the token database and the
+// token readers. They are created with new and handed around by raw pointer; whoever empties a
 // list deletes its elements (the records never delete what their vectors point to).
 
 // One attribute a reader asks for: its name as the caller spells it and the ODBC buffer type
@@ -40,22 +38,6 @@ struct token_description_list {
   std::vector<token_description*> token_descriptions;
 };
 
-// One token built from a stored row, waiting to be put into its place.
-struct token_info {
-  std::string tokentypename;
-  Ptr<Token> token{nullptr};
-  int id = 0;
-  std::string place_name;
-};
-
-// A reference attribute still to be resolved to another stored token.
-struct token_reference {
-  std::string tokentypename;
-  Ptr<Token> token{nullptr};
-  std::string attributename;
-  int id = 0;
-};
-
 // One row of the markings table.
 struct marking_info {
   int id = 0;
@@ -74,6 +56,3 @@ struct marking_description {
   std::vector<std::string> placenames;
   std::vector<tokentype_description*> tokentypes;
 };
-
-using token_info_list = std::vector<token_info*>;
-using token_reference_list = std::vector<token_reference*>;

@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "support/TestNet.h"
-#include "tokendb/TokenRecords.h"
+#include "net/TokenTransfer.h"
 
 using testnet::TestTransition;
 

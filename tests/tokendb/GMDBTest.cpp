@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "net/TokenTransfer.h"
 #include "net/Token_int.h"
 #include "tokendb/GMDB.h"
 
