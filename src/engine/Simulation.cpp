@@ -115,9 +115,9 @@ void Simulation::send(const std::string& text, bool measureLine) {
 void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
   if (analysisState == 0) return;
   // A measure that has not been analysed yet has no estimate to report.
-  if (measure->AveragedMean.empty() || measure->DeltaX.empty()) return;
-  const double mean = measure->AveragedMean.back();
-  const double halfWidth = measure->DeltaX.back();
+  double mean;
+  double halfWidth;
+  if (!measure->lastEstimate(mean, halfWidth)) return;
   if (!initialized) {
     if (std::ostream* log = Logging::sim()) {
       *log << "meassureOut not initialized for measure object: " << std::setprecision(16) << mean
@@ -376,12 +376,9 @@ bool isImportance(const MeasureObj* measure) { return measure->getName() == "Imp
 void Simulation::updateAllMeasures(Binding* binding, bool accumulate, bool samplingPoint) {
   for (MeasureObj* m : net->getMeasureList()) {
     if (isImportance(m)) continue;
-    if (resetMeasures) m->firstValue = true;
+    if (resetMeasures) m->requestReset();
     if (m->precisionReached()) continue;
-    if (m->firstValue) {
-      m->reset(*start);
-      m->firstValue = false;
-    }
+    m->resetIfRequested(*start);
     if (samplingPoint && !m->accumulative() && !m->timeaverage()) continue;
     if (accumulate) m->accum(binding, weight);
   }
@@ -413,18 +410,18 @@ bool Simulation::updateSamplingPoints(bool batch) {
       measureOut(m, m);
     } else {
       const double value = m->measure(mode == 1 ? -1.0 : restartTime);
-      if (m->s_iter == m->SampleBlocks.end()) {
+      const size_t batchValues = m->addBatchValue(value);
+      if (batchValues == 0) {
         allOk = false;
         continue;
       }
-      m->s_iter->push_back(value);
       if (mode == 1) m->reset(eventTime);
-      if (batch && analysisState == 1 && m->s_iter->size() > 4) {
+      if (batch && analysisState == 1 && batchValues > 4) {
         const bool ok = m->makeStationaryAnalysis(alpha, start->FullDateTime(),
                                                   nextSampling.FullDateTime());
         allOk = allOk && ok;
         measureOut(m, m);
-        if (!m->Epsilon.empty()) maxError = std::max(maxError, m->Epsilon.back());
+        maxError = std::max(maxError, m->lastEpsilon());
       } else {
         allOk = false;
       }
@@ -442,24 +439,8 @@ bool Simulation::updateSamplingPoints(bool batch) {
 
 void Simulation::initMeasureList(bool first) {
   for (MeasureObj* m : net->getMeasureList()) {
-    if (first) {
-      m->SampleBlocks.assign(static_cast<size_t>(nofsampling), std::list<double>());
-      m->mean_transient.assign(static_cast<size_t>(nofsampling), 0.0);
-      m->m2.assign(static_cast<size_t>(nofsampling), 0.0);
-    }
-    if (!m->precisionReached()) {
-      m->s_iter = m->SampleBlocks.begin();
-      m->AveragedMean.clear();
-      m->Variance.clear();
-      m->DeltaX.clear();
-      m->Epsilon.clear();
-      m->mean_transient_iter = m->mean_transient.begin();
-      m->m2_iter = m->m2.begin();
-      m->m_iter = m->AveragedMean.begin();
-      m->v_iter = m->Variance.begin();
-      m->d_iter = m->DeltaX.begin();
-      m->e_iter = m->Epsilon.begin();
-    }
+    if (first) m->prepareSamplingPoints(nofsampling);
+    if (!m->precisionReached()) m->rewind();
   }
 }
 

@@ -111,6 +111,45 @@ void MeasureObj::reset(DateTime t) {
 
 void MeasureObj::setLastTime(DateTime t) { lastTime = t.FullDateTime(); }
 
+void MeasureObj::resetIfRequested(const DateTime& t) {
+  if (!firstValue) return;
+  reset(t);
+  firstValue = false;
+}
+
+void MeasureObj::prepareSamplingPoints(int count) {
+  SampleBlocks.assign(static_cast<size_t>(count), std::list<double>());
+  mean_transient.assign(static_cast<size_t>(count), 0.0);
+  m2.assign(static_cast<size_t>(count), 0.0);
+}
+
+void MeasureObj::rewind() {
+  s_iter = SampleBlocks.begin();
+  AveragedMean.clear();
+  Variance.clear();
+  DeltaX.clear();
+  Epsilon.clear();
+  mean_transient_iter = mean_transient.begin();
+  m2_iter = m2.begin();
+  m_iter = AveragedMean.begin();
+  v_iter = Variance.begin();
+  d_iter = DeltaX.begin();
+  e_iter = Epsilon.begin();
+}
+
+size_t MeasureObj::addBatchValue(double x) {
+  if (s_iter == SampleBlocks.end()) return 0;
+  s_iter->push_back(x);
+  return s_iter->size();
+}
+
+bool MeasureObj::lastEstimate(double& mean, double& halfWidth) const {
+  if (AveragedMean.empty() || DeltaX.empty()) return false;
+  mean = AveragedMean.back();
+  halfWidth = DeltaX.back();
+  return true;
+}
+
 bool MeasureObj::addToRunningStatistics(double x, int n, double& mean, double& variance) {
   if (mean_transient_iter == mean_transient.end() || m2_iter == m2.end()) return false;
   const double count = static_cast<double>(n) + 1.0;

@@ -45,6 +45,25 @@ class MeasureObj : public DefaultGM {
   void reset(DateTime t);
   void setLastTime(DateTime t);
 
+  // The engine's side of the per-run storage. A reset requested now happens at the measure's
+  // next update, from the time given then.
+  void requestReset() { firstValue = true; }
+  void resetIfRequested(const DateTime& t);
+  // One empty sample block and zeroed running statistics per sampling point.
+  void prepareSamplingPoints(int count);
+  // Forgets the estimates and puts every cursor back at the first sampling point.
+  void rewind();
+  // Appends a batch value to the current block; the block's size afterwards, 0 when the run
+  // prepared no block.
+  size_t addBatchValue(double x);
+  // Adds replication n's value x to the running mean and sum of squares of the sampling point at
+  // the cursors and advances them; false when the run has no storage for that point.
+  bool addToRunningStatistics(double x, int n, double& mean, double& variance);
+  // The latest mean and confidence half-width; false before the first analysis.
+  bool lastEstimate(double& mean, double& halfWidth) const;
+  // The latest relative half-width, 0 before the first analysis.
+  double lastEpsilon() const { return Epsilon.empty() ? 0.0 : Epsilon.back(); }
+
   bool makeTransientAnalysis(double& alpha, double x, int n, bool last);
   bool makeStationaryAnalysis(double& alpha, double, double);
   bool measure_reached_precision(unsigned int n, unsigned int m, bool last);
@@ -52,13 +71,6 @@ class MeasureObj : public DefaultGM {
                    double* interval);
 
  protected:
-  // The engine fills and rewinds the sample blocks, result lists and cursors directly.
-  friend class Simulation;
-
-  // Adds replication n's value x to the running mean and sum of squares of the sampling point at
-  // the cursors and advances them; false when the run has no storage for that point.
-  bool addToRunningStatistics(double x, int n, double& mean, double& variance);
-
   std::list<std::list<double>> SampleBlocks;
   std::list<std::list<double>>::iterator s_iter;
   std::list<double>::iterator m_iter;
