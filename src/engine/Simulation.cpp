@@ -86,7 +86,7 @@ void Simulation::init() {
   if (measureSocket != nullptr) {
     auto write = [this](const std::string& text) { measureSocket->write(text.data(), text.size()); };
     write("NETNAME;" + netname + "\n" + (numericTime ? "XTICKFORMAT;0" : "XTICKFORMAT;3") + "\n");
-    if (mode == 0) {
+    if (mode == TRANSIENT) {
       std::ostringstream startLine;
       numberStream(startLine) << "STARTTIME;" << start->FullDateTime() << "\n";
       write(startLine.str());
@@ -113,7 +113,7 @@ void Simulation::send(const std::string& text, bool measureLine) {
 }
 
 void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
-  if (analysisState == 0) return;
+  if (analysisState == ANALYSIS_NONE) return;
   // A measure that has not been analysed yet has no estimate to report.
   double mean;
   double halfWidth;
@@ -127,16 +127,16 @@ void Simulation::measureOut(DefaultGM* element, MeasureObj* measure) {
   }
   if (measureSocket == nullptr && Logging::sim() == nullptr) return;
   double time;
-  if (mode == 2) {
+  if (mode == RESTART) {
     time = restartTime;
-  } else if (mode == 0) {
+  } else if (mode == TRANSIENT) {
     time = nextSampling.FullDateTime();
   } else {
     time = currentTime.FullDateTime();
   }
   std::ostringstream text;
   numberStream(text) << "TIME;" << time << "\n";
-  if (measure->getWatch() && (!measure->accumulative() || mode == 0)) {
+  if (measure->getWatch() && (!measure->accumulative() || mode == TRANSIENT)) {
     text << element->getName() << "<" << element->getType() << ":Mean>,<-ConfMin>,<+ConfMax>;"
          << mean << "," << mean - halfWidth << "," << mean + halfWidth << "\n";
   }
@@ -392,12 +392,12 @@ bool Simulation::updateSamplingPoints(bool batch) {
     if (isImportance(m) || m->precisionReached()) continue;
     m->setPercentRule(percentRule);
     m->setEpsMax(epsMax);
-    if (mode == 0) {
+    if (mode == TRANSIENT) {
       const double value = m->measure(-1.0);
       // Only the point at the stop time closes a replication's precision test; a test at the
       // point before it would finish the measure one point early.
       const bool lastPoint = samplingIndex >= nofsampling - 1;
-      if (analysisState != 0) {
+      if (analysisState != ANALYSIS_NONE) {
         const bool ok = m->makeTransientAnalysis(alpha, value, loop, lastPoint);
         allOk = allOk && ok;
       } else {
@@ -409,14 +409,14 @@ bool Simulation::updateSamplingPoints(bool batch) {
       }
       measureOut(m, m);
     } else {
-      const double value = m->measure(mode == 1 ? -1.0 : restartTime);
+      const double value = m->measure(mode == STATIONARY ? -1.0 : restartTime);
       const size_t batchValues = m->addBatchValue(value);
       if (batchValues == 0) {
         allOk = false;
         continue;
       }
-      if (mode == 1) m->reset(eventTime);
-      if (batch && analysisState == 1 && batchValues > 4) {
+      if (mode == STATIONARY) m->reset(eventTime);
+      if (batch && analysisState == ANALYSIS_ON && batchValues > 4) {
         const bool ok = m->makeStationaryAnalysis(alpha, start->FullDateTime(),
                                                   nextSampling.FullDateTime());
         allOk = allOk && ok;
@@ -550,7 +550,7 @@ void Simulation::run_transient(double& alpha) {
     const bool limitReached = timeLimitReached();
     if (limitReached && !done) break;
     ++loop;
-    if (analysisState != 1 && loop > 5) analysisState = 1;
+    if (analysisState != ANALYSIS_ON && loop > 5) analysisState = ANALYSIS_ON;
     if (limitReached) break;
   }
   recycleCandidates(candidates);
@@ -569,7 +569,7 @@ void Simulation::run_stationary(double& alpha) {
   int events = 0;
   rebuildNet();
   initMeasureList(true);
-  analysisState = -2;
+  analysisState = ANALYSIS_FIRST_BATCH;
   resetMeasures = true;
   nextSampling = *start;
   runStart = std::time(nullptr);
@@ -593,14 +593,14 @@ void Simulation::run_stationary(double& alpha) {
     if (events > 99 || (!noStop && eventTime > stop)) {
       ok = updateSamplingPoints(true);
       events = 0;
-      if (analysisState != 1) ++analysisState;
+      if (analysisState != ANALYSIS_ON) ++analysisState;
     }
     logFiring(binding);
     executeEvent(binding);
   }
   recycleCandidates(candidates);
 
-  if (analysisState != 1) {
+  if (analysisState != ANALYSIS_ON) {
     std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY."
               << std::endl;
   }
@@ -617,11 +617,11 @@ void Simulation::shutdown() {
   std::cout << std::endl << std::endl;
   std::ofstream file("results.log", std::ios::out | std::ios::trunc);
   const char* header =
-      mode == 0 ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
+      mode == TRANSIENT ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
   file << header << std::endl;
   std::cout << header << std::endl;
   double t;
-  if (mode == 1 && noStop) {
+  if (mode == STATIONARY && noStop) {
     nextSampling -= interval;
     t = nextSampling.FullDateTime();
   } else {

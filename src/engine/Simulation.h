@@ -18,6 +18,16 @@ class socket_t;
 // choices and the result socket. Exactly one exists at a time, reachable as Simulation::sim.
 class Simulation : public RunContext {
  public:
+  // Analysis state. The batch runs start at ANALYSIS_FIRST_BATCH and raise it by one per batch
+  // end, so their first three batch ends only collect values; the transient run goes from
+  // ANALYSIS_NONE, which reports no estimate, to ANALYSIS_ON after its sixth replication.
+  enum AnalysisState {
+    ANALYSIS_FIRST_BATCH = -2,
+    ANALYSIS_SECOND_BATCH = -1,
+    ANALYSIS_NONE = 0,
+    ANALYSIS_ON = 1
+  };
+
   Simulation(NetClass* net, const std::string& netname, const std::string& resport,
              const DateTime& start, const DateTime& stop, int nofsampling, int mode,
              bool numericTime, bool percentRule, double epsMax, double interval,
@@ -69,7 +79,7 @@ class Simulation : public RunContext {
 
   int nofsampling;
   int loop = 0;
-  int analysisState = 0;
+  int analysisState = ANALYSIS_NONE;
   std::time_t runStart = 0;
   std::time_t lastProgressPrint = 0;
   double alpha = 0.0;

@@ -4,6 +4,8 @@
 #include <iomanip>
 #include <iostream>
 
+#include "net/RunContext.h"
+
 namespace {
 
 // Rational approximation of the upper-tail normal quantile (absolute error below 4.5e-4).
@@ -245,7 +247,7 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
   const bool haveResults =
       !AveragedMean.empty() && !Variance.empty() && !DeltaX.empty() && !Epsilon.empty();
 
-  if (mode != 0) {
+  if (mode != RunContext::TRANSIENT) {
     if (accumulative()) {
       both("WARNING:\n\tMeasure " + measureName + ": Was chosen cumulative.\n\n");
       return;

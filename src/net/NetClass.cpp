@@ -131,7 +131,7 @@ void NetClass::clearMaps() {
 void NetClass::loadMeasureList(int mode) {
   release(measureList);
   for (MeasureObj* measure : storedMeasureList) {
-    if (mode != 0) {
+    if (mode != RunContext::TRANSIENT) {
       if (measure->accumulative()) {
         std::cout << "Warning: accumulative performance measures are only allowed in transient "
                      "simulation."

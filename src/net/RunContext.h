@@ -8,6 +8,9 @@ class DefaultGM;
 // itself with the net, so the net's elements reach their run without knowing the engine.
 class RunContext {
  public:
+  // Run modes; signatures pass them as plain ints.
+  enum Mode { TRANSIENT = 0, STATIONARY = 1, RESTART = 2 };
+
   virtual const DateTime& getCurrentSimulationTime() const = 0;
   virtual bool isSingleStep() const = 0;
   // A watched value and a display value of an element, for the result socket.
