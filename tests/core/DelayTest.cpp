@@ -4,71 +4,70 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <tuple>
 
 namespace {
 
 const unsigned long kSeed[6] = {11, 22, 33, 44, 55, 66};
 
-// A Delay and a twin stream that starts where the Delay's stream starts.
+// A Delay and a twin stream, both starting at the first stream of the package seed kSeed. Norm
+// keeps a spare deviate for the whole process; every test leaves it empty, as it finds it.
 struct Twin {
   Delay delay = (RngStream::SetPackageSeed(kSeed), Delay());
   RngStream stream = (RngStream::SetPackageSeed(kSeed), RngStream());
 
-  double u() { return stream.RandU01(); }
-  // True when both have drawn equally often; draws once from each.
-  bool inStep() { return delay.Uni(0.0, 1.0) == u(); }
+  // Whether the Delay drew n numbers since the two were last in step; puts them in step again.
+  bool drew(int n) {
+    for (int i = 0; i < n; ++i) stream.RandU01();
+    return delay.Uni(0.0, 1.0) == stream.RandU01();
+  }
 };
 
-TEST(DelayTest, SamplersDrawOnlyWhatTheyNeed) {
-  Twin t;
-  EXPECT_EQ(t.delay.Det(2.5) + t.delay.Exp(-1.0) + t.delay.Exp(0.0), 2.5);
-  t.u();
-  EXPECT_EQ(t.delay.Exp(2.0), -std::log(1.0 - t.u()) * 2.0);
-  EXPECT_EQ(t.delay.Uni(5.0, 1.0), 1.0 + 4.0 * t.u());
-  EXPECT_EQ(t.delay.DUni(3, 3), 3.0);
-  t.u();
-  EXPECT_EQ(t.delay.DUni(6, 1), 1.0 + static_cast<int>(t.u() * 6.0));
-  EXPECT_EQ(t.delay.Wei(3.0, 2.0), 3.0 * std::pow(-std::log(1.0 - t.u()), 0.5));
-  // Triang draws pairs until one is accepted.
-  for (int n = 0; n < 200; ++n) {
-    double u1, u2;
-    do {
-      u1 = t.u();
-      u2 = t.u() / 2.0;
-    } while (!((u1 < 0.5 && u1 > u2) || (u1 >= 0.5 && u2 > u1 - 0.5)));
-    EXPECT_EQ(t.delay.Triang(10.0, 2.0), 2.0 + 8.0 * u1);
+using Sampler = std::function<double(const Delay&)>;
+
+TEST(DelayTest, SamplersStartWithKnownValuesAndFollowTheirDistributions) {
+  const int n = 200000;  // even, so Norm ends with no spare
+  const double pi = std::acos(-1.0);
+  // Sampler, its first value and draws from the seed, its mean, variance, fourth central moment.
+  const std::tuple<Sampler, double, int, double, double, double> cases[] = {
+      {[](auto& d) { return d.Exp(2.0); }, 0.022226556852872718, 1, 2.0, 4.0, 144.0},
+      {[](auto& d) { return d.Uni(5.0, 1.0); }, 1.0442070162843586, 1, 3.0, 4.0 / 3, 3.2},
+      {[](auto& d) { return d.DUni(6, 1); }, 1.0, 1, 3.5, 35.0 / 12, 35.0 * 101 / 240},
+      {[](auto& d) { return d.Wei(3.0, 2.0); }, 0.31625860595077443, 1, 1.5 * std::sqrt(pi),
+       9.0 * (1 - pi / 4), 81.0 * (2 - 3 * pi * pi / 16)},
+      {[](auto& d) { return d.Triang(10.0, 2.0); }, 3.0805755017231462, 6, 6.0, 8.0 / 3,
+       256.0 / 15},
+      {[](auto& d) { return d.Norm(1.0, 2.0); }, 1.0493829478556012, 2, 1.0, 4.0, 48.0},
+      {[](auto& d) { return std::log(d.LogNorm(0.5, 0.25)); }, 0.5061728684819502, 2, 0.5, 1.0 / 16,
+       3.0 / 256},
+  };
+  for (const auto& [sample, first, draws, mean, variance, fourth] : cases) {
+    Twin t;
+    EXPECT_DOUBLE_EQ(sample(t.delay), first) << mean;
+    EXPECT_TRUE(t.drew(draws)) << mean;
+    double sum = first - mean, squares = (first - mean) * (first - mean);
+    for (int i = 1; i < n; ++i) {
+      const double x = sample(t.delay) - mean;
+      sum += x, squares += x * x;
+    }
+    // Five standard errors: the sample mean's, and the sample variance's about the true mean.
+    EXPECT_NEAR(sum / n, 0.0, 5 * std::sqrt(variance / n)) << mean;
+    EXPECT_NEAR(squares / n, variance, 5 * std::sqrt((fourth - variance * variance) / n)) << mean;
   }
-  EXPECT_TRUE(t.inStep());
 }
 
-// One accepted pair of the polar method: {first result, spare}.
-std::pair<double, double> polarPair(Twin& t) {
-  double x, y, r;
-  do {
-    x = 2.0 * t.u() - 1.0;
-    y = 2.0 * t.u() - 1.0;
-    r = x * x + y * y;
-  } while (r >= 1.0 || r == 0.0);
-  const double f = std::sqrt(-2.0 * std::log(r) / r);
-  return {y * f, x * f};
-}
-
-TEST(DelayTest, NormKeepsOneSpareDeviateForTheWholeProcess) {
-  // Empty the shared spare, whatever an earlier test left: a call that drew leaves one behind.
-  Twin probe;
-  probe.delay.Norm(0.0, 1.0);
-  if (!probe.inStep()) probe.delay.Norm(0.0, 1.0);
-
+TEST(DelayTest, FixedDelaysDrawNothingAndAnotherDelayTakesTheNormSpare) {
   Twin a;
-  auto [first, spare] = polarPair(a);
-  EXPECT_EQ(a.delay.Norm(1.0, 2.0), first * 2.0 + 1.0);
-  EXPECT_EQ(a.delay.Norm(0.0, 1.0), spare);
-  std::tie(first, spare) = polarPair(a);
-  EXPECT_EQ(a.delay.LogNorm(0.5, 0.25), std::exp(first * 0.25 + 0.5));
-  // Another Delay gets the spare of a's pair, and its own stream stays put.
-  Twin b;
-  EXPECT_EQ(b.delay.Norm(0.0, 3.0), spare * 3.0);
-  EXPECT_TRUE(b.inStep() && a.inStep());
+  EXPECT_EQ(a.delay.Det(2.5) + a.delay.Exp(-1.0), 2.5);
+  EXPECT_TRUE(a.drew(0));
+  EXPECT_EQ(a.delay.Exp(0.0) + a.delay.DUni(3, 3), 3.0);  // one number each
+  EXPECT_TRUE(a.drew(2));
+  EXPECT_DOUBLE_EQ(a.delay.Norm(0.0, 1.0), -0.15539683161840437);
+  EXPECT_TRUE(a.drew(2));
+  Twin b;  // gets a's spare deviate: -0.17078834948092951
+  EXPECT_DOUBLE_EQ(b.delay.Norm(0.0, 3.0), -0.51236504844278852);
+  EXPECT_TRUE(b.drew(0));
 }
 
 }  // namespace
