@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "net/MarkingFile.h"
+#include "net/Place.h"
 #include "net/TokenTransfer.h"
 #include "tokendb/GMDB.h"
 
@@ -24,6 +26,12 @@ Token_int& Token_int::operator=(const Token_int& other) {
 std::string Token_int::getName() const { return "int"; }
 
 std::string Token_int::content() const { return std::to_string(value); }
+
+void Token_int::addInitialTokens(Place* place) {
+  MarkingFile::forEachToken(place->getName(), [place](const MarkingFile::Element& token) {
+    place->addToken(Ptr<Token>(new Token_int(MarkingFile::readLong(token, u"value"))));
+  });
+}
 
 void Token_int::createTokensFromDB(NetClass*, GMDB* db, std::vector<token_info*>& tokens,
                                    std::vector<token_reference*>&) {

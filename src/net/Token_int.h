@@ -24,6 +24,9 @@ class Token_int : public Token {
   std::string content() const override;
   Long32 getValue() const { return value; }
 
+  // Adds one token to `place` for every token element of "marking.xml" naming it, its value read
+  // from the attribute "value".
+  static void addInitialTokens(Place* place);
   static void createTokensFromDB(NetClass* net, GMDB* db, std::vector<token_info*>& tokens,
                                  std::vector<token_reference*>& references);
 

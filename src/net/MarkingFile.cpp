@@ -1,0 +1,128 @@
+#include "net/MarkingFile.h"
+
+#include <xercesc/dom/DOM.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+#include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/SecurityManager.hpp>
+#include <xercesc/util/XMLString.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+
+namespace {
+
+namespace xc = XERCES_CPP_NAMESPACE;
+
+const char* const FILE_NAME = "marking.xml";
+
+// Entity references a marking file may expand in all. Each expansion yields at most the file's own
+// size, so the parsed text stays within this multiple of the file.
+const XMLSize_t ENTITY_EXPANSION_LIMIT = 1000;
+
+// A library text in the local 8-bit character set, for messages. The conversion may fail (null or
+// an exception) on characters that set cannot show; those then print as '?'.
+std::string localText(const XMLCh* text) {
+  if (text == nullptr) return "";
+  try {
+    if (char* local = xc::XMLString::transcode(text)) {
+      std::string copy(local);
+      xc::XMLString::release(&local);
+      return copy;
+    }
+  } catch (const xc::XMLException&) {
+  }
+  std::string ascii;
+  for (const XMLCh* c = text; *c != 0; ++c) ascii += *c < 0x80 ? static_cast<char>(*c) : '?';
+  return ascii;
+}
+
+// The library is set up once for the process, on first use, and shut down by the exit handlers:
+// a transient run reads the file once per replication, and setting the library up each time
+// would cost more than the parse. Returns the failure line, empty on success.
+std::string initialisePlatform() {
+  struct Platform {
+    Platform() { xc::XMLPlatformUtils::Initialize("en_US"); }
+    ~Platform() { xc::XMLPlatformUtils::Terminate(); }
+  };
+  try {
+    static const Platform platform;  // a constructor that throws is tried again on the next call
+  } catch (const xc::XMLException& e) {
+    return "Error during initialization! :" + localText(e.getMessage()) + "\n";
+  }
+  return "";
+}
+
+struct ReleaseXmlText {
+  void operator()(XMLCh* text) const { xc::XMLString::release(&text); }
+};
+
+// Parses the file and visits its matching elements; returns the failure line, empty on success.
+// Everything the parse allocated is released before the caller ends the process.
+std::string visitTokens(const std::string& placeName,
+                        const std::function<void(const MarkingFile::Element&)>& visit) {
+  if (std::string failure = initialisePlatform(); !failure.empty()) return failure;
+  xc::SecurityManager security;
+  security.setEntityExpansionLimit(ENTITY_EXPANSION_LIMIT);
+  xc::HandlerBase errors;  // turns fatal errors into SAX exceptions
+  std::unique_ptr<xc::XercesDOMParser> parser;
+  try {
+    parser = std::make_unique<xc::XercesDOMParser>();
+    parser->setErrorHandler(&errors);
+    parser->setLoadExternalDTD(false);
+    parser->setDisableDefaultEntityResolution(true);  // an external entity is an error, not a read
+    parser->setSecurityManager(&security);
+    parser->parse(FILE_NAME);
+  } catch (const xc::XMLException& e) {
+    return "Xerces XML Exception message is: " + localText(e.getMessage()) + "\n";
+  } catch (const xc::DOMException& e) {
+    return "Xerces DOM Exception message is: " + localText(e.getMessage()) + "\n";
+  } catch (const xc::SAXException& e) {
+    return "Xerces SAX Exception message is: " + localText(e.getMessage()) + "\n";
+  } catch (...) {
+    return "Xerces Unexpected Exception \n";
+  }
+
+  // Compared in the library's own characters, so an attribute that the local character set cannot
+  // show simply differs. A place name that cannot be converted matches nothing.
+  std::unique_ptr<XMLCh, ReleaseXmlText> wanted;
+  try {
+    wanted.reset(xc::XMLString::transcode(placeName.c_str()));
+  } catch (const xc::XMLException&) {
+  }
+  const xc::DOMDocument* document = parser->getDocument();
+  if (!wanted || document == nullptr) return "";
+  const xc::DOMNodeList* tokens = document->getElementsByTagName(u"token");
+  for (XMLSize_t k = 0; k < tokens->getLength(); ++k) {
+    const auto* element = static_cast<const xc::DOMElement*>(tokens->item(k));
+    if (xc::XMLString::equals(element->getAttribute(u"place"), wanted.get())) visit(*element);
+  }
+  return "";
+}
+
+}  // namespace
+
+void MarkingFile::forEachToken(const std::string& placeName,
+                               const std::function<void(const Element&)>& visit) {
+  const std::string failure = visitTokens(placeName, visit);
+  if (failure.empty()) return;
+  std::cout << failure << std::flush;
+  std::exit(1);
+}
+
+Long32 MarkingFile::readLong(const Element& element, const char16_t* attribute) {
+  const XMLCh* c = element.getAttribute(attribute);
+  if (c == nullptr) return 0;
+  // atol's blanks: space, \t, \n, \v, \f and \r.
+  while (*c == u' ' || (*c >= u'\t' && *c <= u'\r')) ++c;
+  const bool negative = *c == u'-';
+  if (*c == u'-' || *c == u'+') ++c;
+  // The magnitude stops growing just past the range, so no digit string overflows it.
+  const std::int64_t bound = std::int64_t{1} << 31;
+  std::int64_t magnitude = 0;
+  for (; *c >= u'0' && *c <= u'9'; ++c) magnitude = std::min(bound, magnitude * 10 + (*c - u'0'));
+  return static_cast<Long32>(negative ? -magnitude : std::min(magnitude, bound - 1));
+}
