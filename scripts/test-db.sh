@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A private MariaDB server for the tests, reached through unixODBC as the data source "vudi"
-# (user and password "raruzev"). It lives in a temporary folder and never touches the system's
-# own server or ODBC configuration.
+# (user and password "raruzev"), beside the data source "vudi_down" whose server never runs. It
+# lives in a temporary folder and never touches the system's own server or ODBC configuration.
 #   eval "$(scripts/test-db.sh start)"   starts it and prints the environment the tests need
 #   scripts/test-db.sh stop DIR           shuts it down and removes DIR (default $VUDI_TEST_DB_DIR)
 set -euo pipefail
@@ -72,6 +72,12 @@ Driver=MariaDB
 SERVER=localhost
 SOCKET=$sock
 DATABASE=vudi
+
+[vudi_down]
+Description=a server that is not running
+Driver=MariaDB
+SERVER=localhost
+SOCKET=$dir/no-server.sock
 EOF
   # The data source lives in the system file of our own folder; the empty user file keeps the
   # developer's ~/.odbc.ini out.

@@ -1,13 +1,17 @@
 #include "tokendb/GMDB.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 namespace {
 
 const int TEXT_SIZE = 512;
+
+const char* const PASSWORD_MASK = "********";
 
 bool succeeded(SQLRETURN code) { return code == SQL_SUCCESS || code == SQL_SUCCESS_WITH_INFO; }
 
@@ -19,6 +23,29 @@ void printDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
   SQLSMALLINT length = 0;
   SQLGetDiagRec(handleType, handle, 1, state, &nativeError, message, sizeof message, &length);
   std::cout << reinterpret_cast<const char*>(message) << " (" << nativeError << ")" << std::endl;
+}
+
+const char* printable(const char* text) { return text != nullptr ? text : ""; }
+
+// Names pasted into a statement: ASCII letters, digits and underscores only (a NUL inside the name
+// included), so that no name can end the identifier and add SQL of its own. Quoting alone would
+// leave that to the server's rules.
+bool refusedName(std::string_view name) {
+  const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  });
+  if (!plain)
+    std::cout << "DBReadTokens: refused name '" << name
+              << "': only letters, digits and underscores are allowed" << std::endl;
+  return !plain;
+}
+
+// A text column longer than its buffer keeps its first 511 characters; the cut is reported, as the
+// record layout cannot carry the rest.
+void reportCut(SQLSMALLINT type, SQLLEN indicator, int id, const std::string& what) {
+  if (type == SQL_C_CHAR && (indicator == SQL_NO_TOTAL || indicator >= TEXT_SIZE))
+    std::cout << "DBReadTokens: token " << id << ": text of " << what << " cut to "
+              << TEXT_SIZE - 1 << " characters" << std::endl;
 }
 
 SQLCHAR* sqlText(const char* text) {
@@ -64,8 +91,10 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
     direction = SQL_FETCH_NEXT;
   }
 
-  std::cout << "trying to connect to DSN=" << dsn << ", USER=" << user << ", PASS=" << password
-            << std::endl;
+  // Streaming a null char pointer would put std::cout into its failed state and silence every
+  // later line of the run.
+  std::cout << "trying to connect to DSN=" << printable(dsn) << ", USER=" << printable(user)
+            << ", PASS=" << PASSWORD_MASK << std::endl;
   code = SQLConnect(V_OD_hdbc, sqlText(dsn), SQL_NTS, sqlText(user), SQL_NTS, sqlText(password),
                     SQL_NTS);
   if (succeeded(code)) {
@@ -125,31 +154,48 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
                         std::vector<attr_name_type_info*>* attributes,
                         token_description_list* out) {
   if (!connected()) return false;
-  out->tokentypename = tokentypename;
-  const std::string type = lcase(tokentypename);
+  out->tokentypename = printable(tokentypename);
+  if (refusedName(out->tokentypename)) return false;
+  for (const attr_name_type_info* attribute : *attributes)
+    if (refusedName(attribute->name)) return false;
+  const std::string type = lcase(out->tokentypename);
   const std::string number = std::to_string(marking);
 
   SQLHSTMT statement = SQL_NULL_HSTMT;
   if (!AllocateStatementHandle(&statement)) return false;
+  const auto fail = [&statement] {
+    printDiagnostic(SQL_HANDLE_STMT, statement);
+    SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return false;
+  };
 
   // Columns are bound once before execution and every row is copied out of the same buffers.
+  // One length/indicator per column, so that NULLs and cut texts are recognised.
   const size_t n = attributes->size();
   std::vector<std::unique_ptr<char[]>> buffers;
-  // One length/indicator per column, so a NULL value is recognised instead of leaving the previous
-  // row's bytes in its buffer.
   std::vector<SQLLEN> indicators(n + 2, 0);
-  SQLUSMALLINT column = 1;
-  for (attr_name_type_info* attribute : *attributes) {
-    buffers.emplace_back(new char[TEXT_SIZE]());
-    SQLBindCol(statement, column, attribute->sql_c_type, buffers.back().get(), TEXT_SIZE,
-               &indicators[column - 1]);
-    ++column;
-  }
-  SQLUINTEGER id = 0;
-  SQLBindCol(statement, column, SQL_C_ULONG, &id, sizeof id, &indicators[n]);
-  ++column;
+  SQLINTEGER id = 0;
   char placeName[TEXT_SIZE] = {};
-  SQLBindCol(statement, column, SQL_C_CHAR, placeName, TEXT_SIZE, &indicators[n + 1]);
+  for (size_t k = 0; k < n + 2; ++k) {
+    const auto column = static_cast<SQLUSMALLINT>(k + 1);
+    SQLSMALLINT type = SQL_C_CHAR;
+    SQLPOINTER buffer = placeName;
+    SQLLEN length = TEXT_SIZE;
+    if (k < n) {
+      type = (*attributes)[k]->sql_c_type;
+      buffers.emplace_back(new char[TEXT_SIZE]());
+      buffer = buffers.back().get();
+    } else if (k == n) {
+      type = SQL_C_SLONG;
+      buffer = &id;
+      length = sizeof id;
+    }
+    const SQLRETURN code = SQLBindCol(statement, column, type, buffer, length, &indicators[k]);
+    if (!succeeded(code)) {
+      std::cout << "Error in BindCol " << code << " (column " << column << ")" << std::endl;
+      return fail();
+    }
+  }
 
   std::string sql = "SELECT ";
   for (size_t k = 0; k < n; ++k) {
@@ -165,23 +211,29 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
     return false;
   }
-  while (succeeded(SQLFetch(statement))) {
+  SQLRETURN code = SQL_SUCCESS;
+  while (succeeded(code = SQLFetch(statement))) {
     // A driver may fill a cut text column to the last byte without a terminator; the text ends
     // at 511 characters.
     placeName[TEXT_SIZE - 1] = '\0';
     for (auto& buffer : buffers) buffer[TEXT_SIZE - 1] = '\0';
     auto* row = new token_description;
-    row->id = indicators[n] == SQL_NULL_DATA ? 0 : static_cast<int>(id);
+    row->id = indicators[n] == SQL_NULL_DATA ? 0 : id;
     row->place_name = indicators[n + 1] == SQL_NULL_DATA ? "" : placeName;
+    reportCut(SQL_C_CHAR, indicators[n + 1], row->id, "place name");
     for (size_t k = 0; k < n; ++k) {
       auto* value = new token_attribute;
       value->name = (*attributes)[k]->name;
       value->sql_c_type = (*attributes)[k]->sql_c_type;
-      // A NULL column reads as the empty value of its type: all bytes zero.
       if (indicators[k] != SQL_NULL_DATA) std::memcpy(value->value, buffers[k].get(), TEXT_SIZE);
+      reportCut(value->sql_c_type, indicators[k], row->id, value->name);
       row->attributes.push_back(value);
     }
     out->token_descriptions.push_back(row);
+  }
+  if (code != SQL_NO_DATA) {
+    std::cout << "Error in Fetch " << code << std::endl;
+    return fail();
   }
   SQLFreeHandle(SQL_HANDLE_STMT, statement);
   return true;

@@ -14,14 +14,17 @@
 class GMDB {
  public:
   GMDB() = default;
-  // Owners call DBCloseConnect() before deleting.
-  ~GMDB() = default;
+  ~GMDB() { DBCloseConnect(); }
 
   GMDB(const GMDB&) = delete;
   GMDB& operator=(const GMDB&) = delete;
 
+  // A null argument is passed on as "not given" and printed as empty text; the password is never
+  // printed.
   bool DBConnect(const char* dsn, const char* user, const char* password);
   void DBCloseConnect();
+  // The type and attribute names go into the statement as identifiers, so only ASCII letters,
+  // digits and underscores are accepted; any other name is refused with a message.
   bool DBReadTokens(int marking, const char* tokentypename,
                     std::vector<attr_name_type_info*>* attributes, token_description_list* out);
   bool AllocateStatementHandle(SQLHSTMT* statement);

@@ -16,7 +16,8 @@ struct attr_name_type_info {
   SQLSMALLINT sql_c_type = 0;
 };
 
-// One attribute value of one row; `value` holds the column buffer as the driver filled it.
+// One attribute value of one row; `value` holds the column buffer as the driver filled it. A NULL
+// column leaves all 512 bytes zero: an empty text, the number 0, false, a zero timestamp.
 struct token_attribute {
   static const int VALUE_SIZE = 512;
 
