@@ -8,7 +8,8 @@
 
 Performance::Performance(NetClass* net, const std::string& netname, const std::string& resport,
                          const DateTime& start, long fcount, long lcount)
-    : Simulation(net, netname, resport, start, DateTime(), 0, 1, false, true, 5.0, 50.0, 0),
+    : Simulation(net, netname, resport, start, DateTime(), 0, STATIONARY, false, true, 5.0, 50.0,
+                 0),
       fcount(fcount),
       lcount(lcount) {}
 

@@ -27,6 +27,9 @@ class Binding {
   Binding& operator=(const Binding& other);
 
   void updateTime(const DateTime& now);
+  // Moves the event without drawing a new delay. The owner's event list is ordered by time, so
+  // the binding must be out of it meanwhile.
+  void setTime(const DateTime& when) { time = when; }
   void convertTempBinding(TokenList* tokens);
 
   TokenList* getBoundTokens() const { return boundTokens; }

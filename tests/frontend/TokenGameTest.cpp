@@ -1,0 +1,122 @@
+#include <arpa/inet.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+#include "engine/EngineHarness.h"
+#include "frontend/TokenGame.h"
+#include "sockets/win_socket.h"
+
+using namespace enginetest;
+using namespace std::chrono_literals;
+using std::this_thread::sleep_for;
+
+namespace {
+
+// p's token goes to q after 1.5 s (T1) and back after 0.4 ms (T2); T3 cycles r's token every 3 s.
+// All share priority 1, so steps choose by weight, and T2's weight 0 leaves every step to T3.
+void play(TestNet& n) {
+  for (const char* place : {"p", "q", "r"}) n.place(place, place[0]);
+  step(n, "p", "T1", 1, det(1.5, 1), "q");
+  step(n, "q", "T2", 2, det(0.0004, 1, 0.0), "p");
+  step(n, "r", "T3", 3, det(3.0, 1), "r");
+  n.tokens("p", 1), n.tokens("r", 1);
+  measure(n, "inQ", "q", false);
+}
+
+// A loopback listener on the port (0: any free one, written back); -1 on failure.
+int listener(int& port) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0), reuse = 1;  // past games leave TIME_WAITs
+  sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  auto* at = reinterpret_cast<sockaddr*>(&a);
+  socklen_t size = sizeof a;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+  if (bind(fd, at, size) | listen(fd, 1) | getsockname(fd, at, &size)) return close(fd), -1;
+  return port = ntohs(a.sin_port), fd;
+}
+
+// The game in a child process, so that one that dies or hangs cannot take the tests with it.
+struct Game {
+  explicit Game(const std::string& resport = "NULL") : pid((std::fflush(stdout), fork())) {
+    if (pid != 0) return;
+    TestNet net(play);
+    net.buildNet();
+    std::_Exit([&] {  // the game is gone, and its result socket closed, before the process ends
+      TokenGame game(&net, "net", resport, kOrigin);
+      return game.run(), game.shutdown(), game.hasFailed() ? 1 : 0;
+    }());
+  }
+  int status() {  // the exit code; -1 after a signal, or when still running after 20 s
+    int s = 0;
+    for (int i = 0; i < 2000; ++i, sleep_for(10ms))
+      if (waitpid(pid, &s, WNOHANG) == pid) return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+    return kill(pid, SIGKILL), waitpid(pid, &s, 0), -1;
+  }
+  pid_t pid;
+};
+
+// The front end on port 2020, or another connection; a '|' in a command cuts it into two writes
+// 200 ms apart, and an answer of the given size is awaited at most 10 s.
+struct Gui {
+  explicit Gui(socket_t* connected = nullptr) : s(connected) {
+    for (int i = 0; i < 1000 && !(s && s->is_ok()); ++i, sleep_for(10ms))
+      s.reset(socket_t::connect("127.0.0.1:2020", socket_t::sock_global_domain, 1, 0));
+  }
+  std::string ask(const std::string& command, size_t size) {
+    const size_t cut = std::min(command.find('|'), command.size());
+    s->write(command.data(), cut);
+    if (cut < command.size())
+      sleep_for(200ms), s->write(&command[cut + 1], command.size() - cut - 1);
+    std::string answer(256, '\0');
+    const int got = size == 0 ? 0 : s->read(answer.data(), size, answer.size(), 10);
+    return answer.substr(0, static_cast<size_t>(std::max(got, 0)));
+  }
+  std::unique_ptr<socket_t> s;
+};
+
+TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines) {
+  int port = 0;
+  const int results = listener(port);
+  Game game("127.0.0.1:" + std::to_string(port));
+  Gui gui;
+  const std::string changed = "PLACES:q;p#TRANSITIONS:T1;T3#BREAKPOINTS:5#\n";
+  // clang-format off
+  const std::pair<std::string, std::string> dialogue[] = {
+      {"FIRE:T2#", "PLACES:#TRANSITIONS:T1;T3#BREAKPOINTS:#\n"},  // nothing chosen, nothing fired
+      {"FIRELIST#", "T1;T3\n"}, {"AUTOTRANS#", "TRANSITION:T1#DELAY:1500#\n"},
+      {"PLACE:p#junk", "0\n"}, {"REPLI|CATION#", "0"}, {"fire:T1#|REPLICATION#", "0"},  // no answer
+      {"FIRE:T1#", "PLACES:p;q#TRANSITIONS:T2;T3#BREAKPOINTS:#\n"},
+      {"AUTOTRANS#", "TRANSITION:T2#DELAY:0#\n"},
+      // inQ is 1: equal within 1e-8 only, and ">=" but not ">"; the rest never trigger.
+      {"SETBREAKS:inQ:=:1.000000005;inQ:=:1.00000002;inQ:>=:1;inQ:>:1;bad;inQ:<:1;no:>:0;inQ:=>:0#",
+       "0;2\n"},
+      // Steps fire T3 at 3, 6 and 9 s, later than T2's event at 1.5004 s.
+      {"SINGLESTEP#", "Fired: T3#\n"}, {"FIRELIST#", "T2\nT3\n\nFired: T3#\n"},
+      {"PLACE:q#", "0\nFired: T3#\n"}, {"EXIT#", "Thanx!\n"}, {"AUTOFIRE#", changed},
+      {"TIME#", "00:00:09@01/01/0001\n"},  // T2's overdue event fired at 9 s, not back at 1.5 s
+      {"NET#", "Places:\n\tp -> p\n\tq -> q\n\tr -> r\nTransitions:\n\tT1 -> T1\n\tT2 -> T2\n\tT3 -> T3\n\n"},
+      {"BREAKS#", "5\n"}, {"FIRELISTX#", "T1;T3\n"}, {"FIRE:nowhere#", changed}, {"FIRE#", changed},
+      {"PLACE#", "\n"}, {"SETBREAKS#", "\n"}, {"PLACE:p#FIRELIST#", "\n"}, {"EXIT#", ""}};  // place "p#FIRELIST"
+  // clang-format on
+  for (const auto& [command, answer] : dialogue)
+    EXPECT_EQ(gui.ask(command, answer.size()), answer) << command;
+  EXPECT_EQ(game.status(), 0);
+  const std::string lines = "NETNAME;net\nXTICKFORMAT;3\nTIME;86400\nSTARTTIME;86400\nEXIT;0\n";
+  EXPECT_EQ(Gui(new win_socket(accept(results, nullptr, nullptr))).ask("", lines.size()), lines);
+  close(results);
+}
+
+TEST(TokenGame, EndsWithoutHangingWhenTheFrontEndVanishesMidStepOrThePortIsTaken) {
+  Game game;
+  EXPECT_EQ(Gui().ask("SINGLESTEP#", 7).substr(0, 7), "Fired: ");
+  EXPECT_EQ(game.status(), 0);  // not killed by a write to the closed connection
+  int port = 2020;
+  const int taken = listener(port);
+  ASSERT_GE(taken, 0);
+  EXPECT_EQ(Game().status(), 1);
+  close(taken);
+}
+
+}  // namespace
