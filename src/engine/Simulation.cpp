@@ -184,13 +184,17 @@ void Simulation::recycleCandidates(std::list<Binding*>& list) {
   spareNodes.splice(spareNodes.end(), list);
 }
 
-void Simulation::collectCandidates(std::list<Binding*>& candidates, bool all, bool realOnly) {
+void Simulation::collectCandidates(std::list<Binding*>& candidates, bool all,
+                                   const std::set<const Transition*>* passedOver) {
   DateTime minTime = DateTime::MAX;
   int maxPriority = 0;
   recycleCandidates(candidates);
   for (const auto& [name, transition] : net->getTransitions()) {
     Binding* binding = transition->getNextEvent();
-    if (binding == nullptr || (realOnly && binding->isTempBinding())) continue;
+    if (binding == nullptr) continue;
+    if (passedOver != nullptr && binding->isTempBinding() && passedOver->count(transition) != 0) {
+      continue;
+    }
     if (all) {
       appendCandidate(candidates, binding);
     } else if (binding->getTime() < minTime ||
@@ -209,12 +213,15 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
   std::list<Binding*> unconverted;
   // Placeholders that cannot convert are moved on one second at a time until another event
   // comes first. Nothing changes the marking meanwhile, so a placeholder that failed once fails
-  // again: once every pending event is such a placeholder the marking is dead, and past the run's
-  // stop time only the real events that remain matter.
+  // again: once every pending event is such a placeholder the marking is dead. Past the run's
+  // stop time moving them on is pointless, but a later placeholder may still convert: the search
+  // then passes over the failed ones and goes on in time order through the real events and the
+  // placeholders not tried yet, so the run ends by its stop time, not as a dead marking.
   std::set<const Transition*> failed;
+  const std::set<const Transition*>* passedOver = nullptr;
   const DateTime horizon = stop > *start ? stop : DateTime::MAX;
   for (;;) {
-    collectCandidates(*candidates, all, false);
+    collectCandidates(*candidates, all, passedOver);
     if (candidates->empty()) return;
 
     const size_t count = candidates->size();
@@ -237,7 +244,10 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
         it = next;
       }
     }
-    if (unconverted.size() < count) return;
+    if (unconverted.size() < count) {
+      recycleCandidates(unconverted);
+      return;
+    }
 
     const DateTime later = (*unconverted.begin())->getTime() + 1;
     for (auto it = unconverted.rbegin(); it != unconverted.rend(); ++it) {
@@ -246,28 +256,17 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
       transition->removeBinding(*it, false);
       transition->addTimeguardBinding(later);
     }
-    unconverted.clear();
+    recycleCandidates(unconverted);
 
-    bool realEvent = false;
-    bool untried = false;
+    bool eventLeft = false;
     for (const auto& [name, transition] : net->getTransitions()) {
       const Binding* next = transition->getNextEvent();
-      if (next == nullptr) continue;
-      if (!next->isTempBinding()) realEvent = true;
-      else if (failed.count(transition) == 0) untried = true;
-    }
-    if (!realEvent && !untried) {
-      recycleCandidates(*candidates);
-      return;
-    }
-    if (later > horizon || later >= DateTime::MAX) {
-      if (realEvent) {
-        collectCandidates(*candidates, all, true);
-      } else {
-        recycleCandidates(*candidates);
+      if (next != nullptr && (!next->isTempBinding() || failed.count(transition) == 0)) {
+        eventLeft = true;
       }
-      return;
     }
+    if (!eventLeft) return;
+    if (later > horizon || later >= DateTime::MAX) passedOver = &failed;
   }
 }
 

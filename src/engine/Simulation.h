@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <list>
+#include <set>
 #include <string>
 
 #include "core/DateTime.h"
@@ -13,6 +14,7 @@ class DefaultGM;
 class MeasureObj;
 class NetClass;
 class socket_t;
+class Transition;
 
 // The run object of the engine: run parameters, the simulation clock, the stream for conflict
 // choices and the result socket. Exactly one exists at a time, reachable as Simulation::sim.
@@ -109,7 +111,8 @@ class Simulation : public RunContext {
   double weight = 1.0;
 
  private:
-  void collectCandidates(std::list<Binding*>& candidates, bool all, bool realOnly);
+  void collectCandidates(std::list<Binding*>& candidates, bool all,
+                         const std::set<const Transition*>* passedOver);
   void appendCandidate(std::list<Binding*>& list, Binding* binding);
   void recycleCandidates(std::list<Binding*>& list);
   void startSampling();

@@ -109,6 +109,16 @@ TEST(EventStep, PlaceholdersAloneThatCannotConvertAreADeadMarkingEvenWithoutStop
   EXPECT_EQ(net.getTransition("guarded")->getNextEvent()->getTime(), kOrigin + 1.0);
 }
 
+TEST(EventStep, PastTheStopTimeAPlaceholderThatConvertsIsStillFound) {
+  TestNet net([](TestNet& n) {
+    guarded(n);  // never converts
+    n.transition("late", 2, {.timeguard = true, .opensAfter = 100.0});  // converts: no input place
+  });
+  Sim sim(&net, 5.0);
+  ASSERT_EQ(sim.next(), "late");  // the run then ends by its stop time, not at a dead marking
+  EXPECT_EQ(sim.events.front()->getTime(), kOrigin + 100.0);
+}
+
 TEST(EventStep, SettingTheClockToItsOwnTimeLogsNothing) {
   InOwnFolder folder;
   TestNet net([](TestNet& n) { n.transition("t", 1, det(1.0)); });

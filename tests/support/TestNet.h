@@ -28,7 +28,8 @@ class TestTransition : public Transition {
     int priority = 0;
     bool infinite = false;
     bool localGuard = false;
-    bool timeguard = false;  // a time guard open at once: the transition holds a placeholder
+    bool timeguard = false;  // a time guard: the transition holds a placeholder
+    double opensAfter = 0.0;  // the seconds until the time guard opens
     enum class Kind { immediate, deterministic, exponential };
     Kind kind = Kind::immediate;
     double delay = 0.0;  // the deterministic delay or the exponential mean
@@ -45,6 +46,7 @@ class TestTransition : public Transition {
   }
 
   bool hasTimeguard() const override { return options.timeguard; }
+  Seconds_T Timeguard(const DateTime&) override { return options.opensAfter; }
   Seconds_T getFiringDelay(TokenList&) const override {
     if (options.kind == Options::Kind::deterministic) return delay.Det(options.delay);
     return options.kind == Options::Kind::exponential ? delay.Exp(options.delay) : 0.0;
