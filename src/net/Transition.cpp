@@ -283,7 +283,15 @@ TempBindingList* Transition::getAvailableBindingList() {
     *out << getName() << " so we check()...  GlobalGuard(): " << truth(guard)
          << " ==> Space()&&GlobalGuard() " << truth(space && guard) << std::endl;
   }
-  return space && guard ? generateBindingList() : nullptr;
+  return space && guard ? generateCandidates() : nullptr;
+}
+
+TempBindingList* Transition::generateCandidates() {
+  TempBindingList* list = generateBindingList();
+  // The candidates hold what they need; an offer kept past the search would keep a token that
+  // another transition consumes alive, and in the live-token counts, until the next search.
+  for (auto& [place, offer] : offeredTokens) offer.clear();
+  return list;
 }
 
 TokenList* Transition::extractRandomBinding(TempBindingList* list) {
@@ -361,7 +369,7 @@ TempBindingList* Transition::searchInfiniteServer(TempBindingList* list, const D
     clearTempBindingList(list);
     delete list;
     enterNewBinding(tokens, time);
-    list = generateBindingList();
+    list = generateCandidates();
   }
   return list;
 }

@@ -125,6 +125,7 @@ class Transition : public DefaultGM {
                    std::ios::openmode mode);
   void buildAffectedTransitionLists();
   void registerWithTokens(Binding* binding);
+  TempBindingList* generateCandidates();
   void enterNewBinding(TokenList* tokens, const DateTime& time);
   void searchSingleServer(TempBindingList* list, const DateTime& time);
   TempBindingList* searchInfiniteServer(TempBindingList* list, const DateTime& time);
@@ -140,7 +141,8 @@ class Transition : public DefaultGM {
   PlaceIdentMap places;
   TokenList notBoundTokens;
   // Per input place, the not-bound tokens offered to the binding search; kept apart so that a
-  // search holding the offer of one place is not disturbed by the offer of the next.
+  // search holding the offer of one place is not disturbed by the offer of the next. Emptied
+  // after every search.
   std::map<const Place*, TokenList> offeredTokens;
   EventList bindings;
   std::set<MeasureObj*> measures;

@@ -194,6 +194,25 @@ TEST_F(TransitionTest, InfiniteServerGivesBackTokensOfADroppedBinding) {
   EXPECT_TRUE(t2->getPlaceMarking(*a)->empty());
 }
 
+// Tokens let go are free: one taken elsewhere dies at once though an infinite server offered it
+// to its last search, and bindings removed wholesale are gone from their tokens.
+TEST_F(TransitionTest, TokensLetGoAreHeldNoLonger) {
+  Place* a = place("A");
+  place("B");
+  Transition* t = transition("T", {.infinite = true});
+  link({{"A", "T"}, {"B", "T"}});
+  net.tokens("A", 2);
+  net.tokens("B", 1);
+  t->startup();  // binds one token of A with B's and offers the other in vain
+  const Counter alive = Token::concTokenCounter;
+  a->removeToken(t->getNotBoundTokens().front());
+  EXPECT_EQ(Token::concTokenCounter, alive - 1);
+  const Ptr<Token> bound = t->getNextEvent()->getBoundTokens()->front();
+  t->removeCurrentBindings();
+  bound->notifyTransitions(bound);  // reaches no deleted binding
+  EXPECT_FALSE(bound->containsTransition(t));
+}
+
 // The firing transition ignores the place notifications of its own token moves: acting on them
 // would drop the binding being fired.
 TEST_F(TransitionTest, PlaceNotifyIgnoredWhileFiring) {
