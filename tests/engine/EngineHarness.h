@@ -37,13 +37,13 @@ inline std::string readFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-// An initialised Simulation of the built net, from kOrigin to stopOffset seconds later, its state
-// open to the tests.
+// An initialised Simulation of the built net, from kOrigin (or `from`) to stopOffset seconds later,
+// its state open to the tests.
 struct Sim : Simulation {
   Sim(NetClass* net, double stopOffset, int nofsampling = 1, int mode = 1, double epsMax = 0.05,
-      unsigned int secmax = 0, double interval = 0.0)
-      : Simulation(net, "net", "NULL", kOrigin, DateTime(kOrigin + stopOffset), nofsampling, mode,
-                   true, false, epsMax, interval, secmax) {
+      unsigned int secmax = 0, double interval = 0.0, const DateTime& from = kOrigin)
+      : Simulation(net, "net", "NULL", from, DateTime(from + stopOffset), nofsampling, mode, true,
+                   false, epsMax, interval, secmax) {
     net->buildNet();
     init();
   }
@@ -71,6 +71,7 @@ struct Sim : Simulation {
   using Simulation::lastChosen;
   using Simulation::loop;
   using Simulation::random;
+  using Simulation::runStart;
 };
 
 // A marking measure whose estimates can be read.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
+#include <type_traits>
 
 #include "EngineHarness.h"
 
@@ -11,12 +10,12 @@ namespace {
 
 const std::string kSuccess = "\nSIMULATION SUCCESSFUL";
 
-// Holds its n-th reading for a second, so the run outlasts a limit of one second.
+// At its n-th reading makes the run look 15 seconds older, as a run outlasting a limit of 15 s.
 template <int n>
-struct SlowProbe : Probe {
+struct AgingProbe : Probe {
   using Probe::Probe;
   double measure(double dt) override {
-    if (++calls == n) std::this_thread::sleep_for(std::chrono::seconds(1));
+    if (++calls == n) static_cast<Sim*>(Simulation::sim)->runStart -= 15;
     return Probe::measure(dt);
   }
 };
@@ -56,23 +55,31 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtTwoFiveOrOneSamplingPoints
   }
 }
 
-TEST(TransientRun, RunTimeLimitAbortsAndWarnsBelowSixReplicationsButASuccessAtTheLimitStands) {
-  {
-    seed(51);
-    // The first replication outlasts the limit; the dying tokens are never precise.
-    TestNet net([](TestNet& n) { dying<SlowProbe<1>>(n); });
-    Sim sim(&net, 3.0, 4, 0, 1e-9, 1);
-    EXPECT_EQ(sim.run(),
-              "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN.\n"
-              "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
-    EXPECT_EQ(sim.loop, 0);
-  }
-  TestNet net([](TestNet& n) { cycling<SlowProbe<7>>(n, false); });
-  // No sampling points asked for: one, at the start, read once per replication.
-  Sim sim(&net, 4.0, 0, 0, 0.05, 1);
+TEST(TransientRun, CalendarScaleSamplingPointsMeetTheEventsOnThemUpToTheStopTime) {
+  // A tenth of a second is no whole number of the clock's steps at some 6.3e10 s.
+  static const DateTime calendar(6.3e10);
+  TestNet net(chain);
+  Sim sim(&net, 2.0, 21, 0, 0.05, 0, 0.0, calendar);
   EXPECT_EQ(sim.run(), kSuccess);
-  EXPECT_EQ(sim.loop, 7);
-  EXPECT_EQ(active(net).means(), (Values{1}));
+  // t1 fires at +1 and t2 at the stop time, each on a sampling point and before it.
+  EXPECT_EQ(active(net, 0).means().at(10), 1.0);
+  EXPECT_EQ(active(net, 1).means().at(20), 1.0);
+}
+
+TEST(TransientRun, RunTimeLimitOf15AbortsAndWarnsBelowSixReplicationsAnd0IsNone) {
+  // No sampling points asked for: one, at the start, read once per replication.
+  const auto run = [](auto probe, unsigned int secmax, const std::string& out, int loops) {
+    TestNet net([](TestNet& n) { cycling<typename decltype(probe)::type>(n, false); });
+    Sim sim(&net, 4.0, 0, 0, 0.05, secmax);
+    EXPECT_EQ(sim.run(), out) << secmax;
+    EXPECT_EQ(sim.loop, loops) << secmax;
+    EXPECT_EQ(active(net).means(), loops > 0 ? Values{1} : Values{}) << secmax;
+  };
+  run(std::type_identity<AgingProbe<1>>(), 15,
+      "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN.\n"
+      "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.", 0);
+  run(std::type_identity<AgingProbe<7>>(), 15, kSuccess, 7);  // a success at the limit stands
+  run(std::type_identity<AgingProbe<1>>(), 0, kSuccess, 7);
 }
 
 TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
@@ -92,8 +99,8 @@ TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
     // The event crossing the stop time fired.
     EXPECT_GT(sim.getCurrentSimulationTime(), kOrigin + 1000.0);
   }
-  TestNet net(mm1);
-  Sim sim(&net, 0.0, 1, 1, 1e-9, 1);
+  TestNet net([](TestNet& n) { cycling<AgingProbe<1>>(n, true); });
+  Sim sim(&net, 0.0, 1, 1, 0.05, 15);
   const std::string out = sim.run();
   EXPECT_TRUE(out.ends_with("\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.")) << out;
   EXPECT_EQ(out.find("dead marking"), std::string::npos);

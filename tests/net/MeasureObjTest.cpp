@@ -83,6 +83,9 @@ TEST(MeasureObj, TransientAnalysisKeepsRunningStatisticsAcrossReplications) {
   EXPECT_EQ(probe.Variance, Values{1.0});  // divides by n + 1
   EXPECT_NEAR(probe.DeltaX.front(), 20.248121, 1e-6);
   EXPECT_NEAR(probe.Epsilon.front(), 20.248121 / 3.0, 1e-6);
+  Probe negative(5.0);  // a negative mean is judged by the size of its relative half-width
+  negative.replicate(-2.0, 0);
+  EXPECT_FALSE(negative.replicate(-4.0, 1));
   // A point beyond the prepared storage changes nothing.
   EXPECT_TRUE(probe.makeTransientAnalysis(probe.alpha, 9.0, 1, true));
   EXPECT_EQ(probe.AveragedMean.size(), 1u);
