@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "sockets/local_win_socket.h"
@@ -16,7 +17,34 @@ bool is_same_host(const char* address) {
   return colon == nullptr || (colon - address == 9 && std::strncmp(address, "localhost", 9) == 0);
 }
 
+// The system's text for an error number, or ours when it has none.
+const char* system_error_text(int code, char* buf, size_t size) {
+  if (code > 0) {
+    // strerror_r comes in an XSI form returning int and a GNU form returning the text.
+    struct pick {
+      const char* operator()(int rc, const char* b) const { return rc == 0 ? b : nullptr; }
+      const char* operator()(const char* text, const char*) const { return text; }
+    };
+    const char* text = pick{}(strerror_r(code, buf, size), buf);
+    if (text != nullptr && std::strncmp(text, "Unknown error", 13) != 0) {
+      return text;
+    }
+  }
+  std::snprintf(buf, size, "unknown error code %u", static_cast<unsigned>(code));
+  return buf;
+}
+
 }  // namespace
+
+void socket_t::copy_error_text(const char* text, int code, char* buf, size_t buf_size) {
+  char system_text[256];
+  if (text == nullptr) {
+    text = system_error_text(code, system_text, sizeof system_text);
+  }
+  if (buf_size > 0) {
+    std::snprintf(buf, buf_size, "%s", text);
+  }
+}
 
 socket_t* socket_t::connect(const char* address, socket_domain domain, int max_attempts,
                             time_t timeout) {

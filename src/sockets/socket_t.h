@@ -60,6 +60,9 @@ class socket_t {
   socket_t(const socket_t&) = delete;
   socket_t& operator=(const socket_t&) = delete;
 
+  // Writes text, or the system's text for code when text is null, cut to buf_size and terminated.
+  static void copy_error_text(const char* text, int code, char* buf, size_t buf_size);
+
   // Written by cancel_accept() while another thread may be blocked in accept().
   std::atomic<socket_state> state{ss_close};
 };

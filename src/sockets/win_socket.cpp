@@ -121,23 +121,6 @@ int wait_readable(int fd, Clock::time_point deadline) {
   }
 }
 
-// The system's text for an error number, or ours when it has none.
-const char* system_error_text(int code, char* buf, size_t size) {
-  if (code > 0) {
-    // strerror_r comes in an XSI form returning int and a GNU form returning the text.
-    struct pick {
-      const char* operator()(int rc, const char* b) const { return rc == 0 ? b : nullptr; }
-      const char* operator()(const char* text, const char*) const { return text; }
-    };
-    const char* text = pick{}(strerror_r(code, buf, size), buf);
-    if (text != nullptr && std::strncmp(text, "Unknown error", 13) != 0) {
-      return text;
-    }
-  }
-  std::snprintf(buf, size, "unknown error code %u", static_cast<unsigned>(code));
-  return buf;
-}
-
 }  // namespace
 
 win_socket::win_socket(const char* address)
@@ -345,13 +328,7 @@ void win_socket::get_error_text(char* buf, size_t buf_size) {
     case message_truncated: text = "sent message was truncated"; break;
     default: break;
   }
-  char system_text[256];
-  if (text == nullptr) {
-    text = system_error_text(code, system_text, sizeof system_text);
-  }
-  if (buf_size > 0) {
-    std::snprintf(buf, buf_size, "%s", text);
-  }
+  copy_error_text(text, code, buf, buf_size);
 }
 
 socket_t* win_socket::accept() {
