@@ -1,12 +1,46 @@
 #pragma once
 
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
 #include "sockets/socket_t.h"
 
-// The same-host transport. It is not available in this build: every object reports so through
-// is_ok() and get_error_text(), and every operation fails.
+// Stream connection between two processes of one machine through shared memory: two rings, one
+// per direction, and four auto-reset events for waking the other side. A listener named by an
+// address hands each client a connection segment of its own; a side notices when its peer has
+// closed or died and reports "connection is broken".
 class local_win_socket : public socket_t {
  public:
-  local_win_socket() = default;
+  enum error_codes {
+    ok = 0,
+    not_opened = -1,
+    broken_pipe = -2,
+    timeout_expired = -3,
+    invalid_access_mode = -5,
+    message_truncated = -6,
+  };
+  // The events as each side sees them: what one side signals as TD, the other waits on as RD,
+  // and the reader's RTR is the writer's RTT.
+  enum socket_signals { RD = 0, RTR = 1, TD = 2, RTT = 3 };
+
+  // One direction of the stream, laid out in shared memory.
+  struct socket_buf;
+  struct shm_event;
+  struct shm_area;
+
+  // Not yet connected; the name (copied) is the address both sides use alike.
+  explicit local_win_socket(const char* name);
+  // The server's end of a connection, filled by accept().
+  local_win_socket();
+  ~local_win_socket() override;
+
+  // Client side: waits up to max_attempts x timeout seconds (-1: no limit) for a listener.
+  bool connect(int max_attempts, time_t timeout);
+  // Server side: listens on the name; the queue size is not used.
+  bool open(int listen_queue_size);
 
   int read(void* buf, size_t min_size, size_t max_size, time_t timeout) override;
   bool read(void* buf, size_t size) override;
@@ -19,4 +53,44 @@ class local_win_socket : public socket_t {
   bool cancel_accept() override;
   bool shutdown() override;
   bool close() override;
+
+ protected:
+  template <typename T>
+  T set_error(int code, T result) {
+    Error = code;
+    return result;
+  }
+
+  std::atomic<int> Error{not_opened};  // ok, one of error_codes, errno or a pthread result
+
+ private:
+  // Maps the segment: the events as this side sees them, and the rings when it is a connection.
+  void attach(shm_area* area, size_t size, int side);
+  // Unmaps the segment; a connection or listener first tells its peers that it is gone.
+  void release();
+  // Sets this side's closed word and wakes a peer blocked on it.
+  void wake_peer();
+  // Wakes this side's own blocked read, write or accept.
+  void wake_self();
+  void watch(pid_t pid);
+  bool peer_alive();
+  // ok, or why the ring cannot be used now.
+  int usable(const socket_buf* ring) const;
+  template <typename Ready>
+  int wait_for(int signal, socket_state expected, int64_t deadline, Ready ready);
+  int64_t receive(char* buf, size_t min_size, size_t max_size, int64_t deadline);
+  int handshake(int64_t deadline);
+  std::string shm_name(const char* suffix) const;
+
+  socket_buf* RcvBuf = nullptr;  // read by this side; null on a listener
+  socket_buf* SndBuf = nullptr;  // written by this side
+  shm_event* Signal[4] = {};     // indexed by socket_signals
+  shm_area* Area = nullptr;      // the mapped segment
+  size_t AreaSize = 0;
+  int Side = 0;                  // 0: the server's end or the listener, 1: the client's end
+  bool Owner = false;            // a listener that unlinks its name when it closes
+  pid_t PeerPid = 0;             // 0 while there is no peer to watch
+  int PeerFd = -1;               // pidfd of the peer, -1 where there is none
+  bool PeerDead = false;         // sticky once seen
+  char* Name = nullptr;
 };

@@ -49,7 +49,9 @@ void socket_t::copy_error_text(const char* text, int code, char* buf, size_t buf
 socket_t* socket_t::connect(const char* address, socket_domain domain, int max_attempts,
                             time_t timeout) {
   if (domain == sock_local_domain || (domain == sock_any_domain && is_same_host(address))) {
-    return new local_win_socket();
+    auto* socket = new local_win_socket(address);
+    socket->connect(max_attempts, timeout);
+    return socket;
   }
   auto* socket = new win_socket(address);
   socket->connect(max_attempts, timeout);
@@ -62,7 +64,11 @@ socket_t* socket_t::create_global(const char* address, int listen_queue_size) {
   return socket;
 }
 
-socket_t* socket_t::create_local(const char*, int) { return new local_win_socket(); }
+socket_t* socket_t::create_local(const char* address, int listen_queue_size) {
+  auto* socket = new local_win_socket(address);
+  socket->open(listen_queue_size);
+  return socket;
+}
 
 socket_t* socket_t::create_dgram(const char* address, int broadcast) {
   auto* socket = new win_socket(address);

@@ -11,6 +11,7 @@
 
 #include "frontend/MainClass.h"
 #include "sockets/win_socket.h"
+#include "support/Forked.h"
 #include "support/TestNet.h"
 
 using namespace testnet;
@@ -140,6 +141,25 @@ TEST(SimulationObjectDeathTest, OnlyOneSimulationLivesAtATime) {
   TestNet net([](TestNet&) {});
   TestSim first(&net, 1);
   EXPECT_DEATH(TestSim(&net, 1), "sim == NULL");
+}
+
+TEST(SimulationObject, SameHostPeerReceivesHeaderAndExit) {
+  const std::string resport = "results-" + std::to_string(getpid());  // no ':': same host
+  Forked peer([&] {
+    std::unique_ptr<socket_t> listener(socket_t::create_local(resport.c_str(), 1));
+    std::unique_ptr<socket_t> connection(listener->accept());
+    std::string received;
+    char piece[64];
+    for (int n; connection && (n = connection->read(piece, 1, sizeof piece, 30)) > 0;)
+      received.append(piece, n);
+    return received == "NETNAME;video\nXTICKFORMAT;3\nTIME;86400\nEXIT;0\n" ? 0 : 1;
+  });
+  TestNet net([](TestNet&) {});
+  testing::internal::CaptureStdout();
+  TestSim(&net, 1, nullptr, resport.c_str()).init();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Try to connect to: " + resport + "\nconnection established..\n");
+  EXPECT_EQ(peer.wait(), 0);
 }
 
 TEST(SimulationObject, LoopbackPeerReceivesHeaderAndExit) {

@@ -178,19 +178,4 @@ TEST(UdpSocket, DatagramsCarryTheSendersAddress) {
   EXPECT_TRUE(std::string(get_process_name()).ends_with(pid.str())) << get_process_name();
 }
 
-TEST(SameHostTransport, ReportsThatItIsNotAvailable) {
-  Socket sockets[] = {dial("localhost:4000", 100, 1, socket_t::sock_any_domain),
-                      dial("127.0.0.1", 100, 1, socket_t::sock_any_domain),
-                      Socket(socket_t::connect(nullptr, socket_t::sock_any_domain, 100, 1)),
-                      dial("127.0.0.1:4000", 100, 1, socket_t::sock_local_domain),
-                      Socket(socket_t::create_local("name", 5))};
-  char buf[4];
-  for (Socket& s : sockets) {
-    EXPECT_EQ(error_text(*s), "same-host transport not available");
-    EXPECT_FALSE(s->is_ok() || s->write("x", 1));
-    EXPECT_EQ(s->read(buf, 1, sizeof buf, 0), -1);
-    EXPECT_EQ(s->accept(), nullptr);
-  }
-}
-
 }  // namespace

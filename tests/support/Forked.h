@@ -1,0 +1,30 @@
+#pragma once
+
+// A peer in another process for the socket tests: the child runs body and exits with its result,
+// skipping the parent's exit handlers.
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+struct Forked {
+  pid_t pid;
+  explicit Forked(const std::function<int()>& body) : pid(fork()) {
+    if (pid == 0) _exit(body());
+  }
+  ~Forked() { wait(); }
+  // The exit status, or -1 when the child did not exit by itself; killed after 30 seconds.
+  int wait() {
+    int status = -1;
+    for (int ms = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; ms += 5) {
+      if (ms > 30000) kill(pid, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    pid = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+};
