@@ -120,6 +120,18 @@ class GMDBServer : public testing::Test {
     db.DBCloseConnect();
   }
 
+  std::string tables() {  // the tables of the test's database, in name order
+    SQLHSTMT statement = SQL_NULL_HSTMT;
+    char names[4096] = {};
+    if (db.AllocateStatementHandle(&statement) &&
+        db.SQLQuery(&statement, "SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM "
+                                "information_schema.tables WHERE table_schema = DATABASE()") &&
+        SQLFetch(statement) == SQL_SUCCESS)
+      SQLGetData(statement, 1, SQL_C_CHAR, names, sizeof names, nullptr);
+    SQLFreeHandle(SQL_HANDLE_STMT, statement);
+    return names;
+  }
+
   bool exec(const std::string& sql) {
     SQLHSTMT statement = SQL_NULL_HSTMT;
     if (!db.AllocateStatementHandle(&statement)) return false;
@@ -207,4 +219,162 @@ TEST_F(GMDBServer, CreateTokensFromDBMakesIntTokensOfTheStoredRows) {
     EXPECT_EQ(tokens[k]->token->content(), ROWS[k].values.substr(0, ROWS[k].values.find(' ')));
     delete tokens[k];
   }
+}
+
+// A text that would end a quoted value, escape, start a statement or comment; a non-ASCII letter.
+const std::string ODD = "it's \"x\" \\ ; DROP TABLE markings; -- \xc3\xa4";
+
+TEST_F(GMDBServer, CreatedMarkingsAreNumberedStoredAsGivenAndReadBackAsTokens) {
+  ASSERT_TRUE(exec("DROP TABLE 1_places, 1_tokens_container, 1_objects_container"));
+  attr_name_type_info n{"N", SQL_C_CHAR}, s{"s", SQL_C_SLONG}, d{"d", SQL_C_BIT},
+      gT{"gT", SQL_C_TYPE_TIMESTAMP};
+  tokentype_description data{"Data", {&n, &s, &d, &gT}};
+  marking_description marking{ODD, {"Queue", ODD}, {&data}};
+  const auto create = [&](int expected) {
+    std::vector<marking_info*> markings;
+    CaptureStdout();
+    const bool created = db.DBCreateMarking(&marking) && db.DBGetMarkings(markings);
+    GetCapturedStdout();
+    ASSERT_TRUE(created && !markings.empty());
+    std::sort(markings.begin(), markings.end(), byId);
+    EXPECT_TRUE(markings.back()->id == expected && markings.back()->name == ODD) << expected;
+    for (marking_info* info : markings) delete info;
+  };
+  create(1);  // no markings table yet
+  EXPECT_EQ(tables(), "1_objects_data,1_places,1_tokens_data,markings");
+  int one = 1, minus5 = -5, seven = 7, two = 2;
+  ASSERT_TRUE(db.DBInsertRow("1_objects_data", "%i%s%i%i%t", "id", &one, "n", ODD.c_str(), "s",
+                             &minus5, "d", &one, "gt", "2024-02-29 13:45:06") &&
+              db.DBInsertRow("1_tokens_data", "%i%i%i", "id", &seven, "object_id", &one,
+                             "place_id", &two));
+  token_description_list got;
+  ASSERT_TRUE(db.DBReadTokens(1, "Data", &data.attributes, &got));
+  ASSERT_EQ(got.token_descriptions.size(), 1u);
+  const token_description& row = *got.token_descriptions[0];
+  std::string values = std::to_string(row.id) + " " + row.place_name;
+  for (const token_attribute* a : row.attributes) values += "|" + show(*a);
+  EXPECT_EQ(values, "7 " + ODD + "|" + ODD + "|-5|1|20240229134506");
+  deleteRows(got);
+  ASSERT_TRUE(exec("INSERT INTO markings VALUES (4, 'four')"));
+  create(5);
+  ASSERT_TRUE(exec("DELETE FROM markings") &&
+              exec("DROP TABLE 1_places, 1_tokens_data, 1_objects_data"));
+  create(1);  // an empty markings table
+}
+
+TEST_F(GMDBServer, RefusedFormatsAndNamesRunNothing) {
+  int number = 0;
+  CaptureStdout();
+  for (const char* format : {"", "%", "%x", "%ss", "%s%q", "%s %i"})
+    EXPECT_FALSE(db.DBCreateTbl("fresh", format) || db.DBInsertRow("1_places", format) ||
+                 db.DBUpdateRow("1_places", format, 1) || db.DBReadRow("1_places", format, 1));
+  EXPECT_FALSE(db.DBCreateTbl("fresh", "%i", "id; DROP TABLE 1_places") ||
+               db.DBDropTbl("1_places; --") || db.DBDeleteRow("1_places WHERE 1 OR Id", 1) ||
+               db.DBReadInt(&number, "1_places", "COUNT(*)", 1) ||
+               db.DBUpdateInt(1, "id = 9, name", "1_places", 1) || db.DBCreateDB("x", "MariaDB"));
+  EXPECT_TRUE(GetCapturedStdout().starts_with("Wrong types\nWrong types\nWrong types.\n"));
+  EXPECT_EQ(tables(), "1_objects_container,1_places,1_tokens_container");
+  EXPECT_TRUE(db.DBReadInt(&number, "1_places", "id", 3) && number == 3);
+}
+
+TEST_F(GMDBServer, AFailedCreateMarkingLeavesNothingBehind) {
+  ASSERT_TRUE(exec("DROP TABLE 1_places, 1_tokens_container, 1_objects_container"));
+  attr_name_type_info text{"n", SQL_C_CHAR}, spaced{"a b", SQL_C_CHAR}, unknown{"n", 999};
+  tokentype_description data{"Data", {&text}}, again{"data", {&text}}, bad{"Bad", {&spaced}},
+      odd{"Odd", {&unknown}};
+  const struct { const char* before; std::vector<tokentype_description*> types; const char* says; }
+  cases[] = {{"", {&data, &again}, "Couldn't create table '1_tokens_data'\n"},
+                 {"", {&bad}, "DBCreateMarking: refused name 'a b'"},
+                 {"", {&odd}, "Couldn't get sqltype name for 'n' type=999\n"},
+                 {"CREATE TABLE 1_places (id int)", {&data}, "Couldn't create table '1_places'\n"}};
+  for (const auto& c : cases) {
+    ASSERT_TRUE(!*c.before || exec(c.before));
+    const std::string before = tables();
+    marking_description marking{"m", {"p"}, c.types};
+    CaptureStdout();
+    EXPECT_FALSE(db.DBCreateMarking(&marking));
+    EXPECT_NE(GetCapturedStdout().find(c.says), std::string::npos) << c.says;
+    EXPECT_EQ(tables(), before);  // the markings table included
+  }
+  std::string slong, ushort;
+  EXPECT_TRUE(db.SQLGetTypeName(SQL_C_SLONG, slong) && db.SQLGetTypeName(SQL_C_USHORT, ushort));
+  EXPECT_EQ(slong + "," + ushort, "INTEGER,SMALLINT UNSIGNED");
+}
+
+// A row of every format letter, as the row calls and the single-value calls see it. Its 1e-7,
+// written as "%f" text, would be stored as 0.
+struct Letters {
+  std::string s; int i; float f; double d; bool b; std::string a, m, t;
+  bool operator==(const Letters&) const = default;
+};
+
+bool readRow(GMDB& db, Letters& row) {
+  char s[200], a[200], m[200], t[200];
+  const bool read = db.DBReadRow("letters", "%s%i%f%d%b%a%m%t", 3, "s", s, "i", &row.i, "f", &row.f,
+                                 "d", &row.d, "b", &row.b, "a", a, "m", m, "t", t);
+  if (read) row.s = s, row.a = a, row.m = m, row.t = t;
+  return read;
+}
+
+int countReads(GMDB& db, Letters& row) {
+  return db.DBReadStr(row.s, "letters", "s", 3) + db.DBReadInt(&row.i, "letters", "i", 3) +
+         db.DBReadFloat(&row.f, "letters", "f", 3) + db.DBReadDouble(&row.d, "letters", "d", 3) +
+         db.DBReadBool(&row.b, "letters", "b", 3) + db.DBReadStr(row.a, "letters", "a", 3) +
+         db.DBReadStr(row.m, "letters", "m", 3) + db.DBReadDateTime(row.t, "letters", "t", 3);
+}
+
+TEST_F(GMDBServer, EveryFormatLetterSurvivesInsertReadUpdateAndDelete) {
+  const Letters v{ODD, -5, 1e-7f, 1e-7, true, "2024-02-29", "13:45:06", "2024-02-29 13:45:06"};
+  const Letters w{"", -2147483647 - 1, 3.25e38f, -1e300, false, "1999-12-31", "00:00:01",
+                  "2000-01-01 00:00:00"};
+  const char* const format = "%i%s%i%f%d%b%a%m%t";
+  int id = 3;
+  ASSERT_TRUE(db.DBCreateTbl("letters", format, "Id", "s", "i", "f", "d", "b", "a", "m", "t"));
+  ASSERT_TRUE(db.DBInsertRow("letters", format, "Id", &id, "s", v.s.c_str(), "i", &v.i, "f", &v.f,
+                             "d", &v.d, "b", v.b, "a", v.a.c_str(), "m", v.m.c_str(), "t",
+                             v.t.c_str()));
+  Letters read{};
+  EXPECT_TRUE(readRow(db, read) && read == v);
+  ASSERT_TRUE(db.DBUpdateRow("letters", format + 2, 3, "s", w.s.c_str(), "i", &w.i, "f", &w.f,
+                             "d", &w.d, "b", w.b, "a", w.a.c_str(), "m", w.m.c_str(), "t",
+                             w.t.c_str()));
+  EXPECT_TRUE(countReads(db, read) == 8 && read == w);
+  EXPECT_TRUE(
+      db.DBUpdateStr(v.s.c_str(), "s", "letters", 3) && db.DBUpdateInt(v.i, "i", "letters", 3) &&
+      db.DBUpdateFloat(v.f, "f", "letters", 3) && db.DBUpdateDouble(v.d, "d", "letters", 3) &&
+      db.DBUpdateBool(v.b, "b", "letters", 3) && db.DBUpdateDate(v.a.c_str(), "a", "letters", 3) &&
+      db.DBUpdateTime(v.m.c_str(), "m", "letters", 3) &&
+      db.DBUpdateDateTime(v.t.c_str(), "t", "letters", 3));
+  // A row update that fails half-way changes nothing.
+  EXPECT_FALSE(db.DBUpdateRow("letters", "%i%i", 3, "i", &id, "missing", &id));
+  EXPECT_TRUE(readRow(db, read) && read == v);
+  // A missing row reads as false and leaves every output as it was.
+  ASSERT_TRUE(db.DBDeleteRow("letters", 3));
+  EXPECT_FALSE(readRow(db, read) || countReads(db, read) > 0);
+  EXPECT_TRUE(read == v && db.DBDropTbl("letters"));
+}
+
+TEST_F(GMDBServer, LongTextsNullsAndUnreadableValues) {
+  ASSERT_TRUE(exec("CREATE TABLE v (id int, txt longtext, flag varchar(9), n int)"));
+  ASSERT_TRUE(exec("INSERT INTO v VALUES (1, REPEAT('x', 1500), 'T', -7), "
+                   "(2, REPEAT('y', 1048577), 'yes', 1), (3, NULL, NULL, NULL)"));
+  // The third index does not fit an int: the read stops there and keeps the rows before it.
+  ASSERT_TRUE(exec("CREATE TABLE Passenger (`Index` bigint, Frequency double)") &&
+              exec("INSERT INTO Passenger VALUES (-3, .5), (-3, .7), (1099511627776, 1), (4, 1)"));
+  std::string text = "kept";
+  bool flag = false;
+  int number = 9;
+  CaptureStdout();
+  EXPECT_TRUE(db.DBReadStr(text, "v", "txt", 1) && db.DBReadBool(&flag, "v", "flag", 1) &&
+              db.DBReadInt(&number, "v", "n", 1));
+  EXPECT_FALSE(db.DBReadStr(text, "v", "txt", 2) || db.DBReadBool(&flag, "v", "flag", 2));
+  EXPECT_TRUE(text == std::string(1500, 'x') && flag && number == -7);
+  EXPECT_TRUE(db.DBReadStr(text, "v", "txt", 3) && db.DBReadBool(&flag, "v", "flag", 3) &&
+              db.DBReadInt(&number, "v", "n", 3) && text.empty() && !flag && number == 0);
+  EXPECT_EQ(db.DBReadFrequencies(), (std::map<int, double>{{-3, 0.5}}));
+  const std::string printed = GetCapturedStdout();
+  for (const char* line : {"DBReadStr: text longer than 1048576 characters refused\n",
+                           "No boolean format!\n",
+                           "DBReadFrequencies: value 1099511627776 out of range\n"})
+    EXPECT_NE(printed.find(line), std::string::npos) << printed;
 }
