@@ -126,3 +126,7 @@ Long32 MarkingFile::readLong(const Element& element, const char16_t* attribute) 
   for (; *c >= u'0' && *c <= u'9'; ++c) magnitude = std::min(bound, magnitude * 10 + (*c - u'0'));
   return static_cast<Long32>(negative ? -magnitude : std::min(magnitude, bound - 1));
 }
+
+std::string MarkingFile::readText(const Element& element, const char16_t* attribute) {
+  return localText(element.getAttribute(attribute));
+}

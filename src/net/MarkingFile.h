@@ -28,4 +28,7 @@ class MarkingFile {
   // The attribute as `atol` reads it (leading blanks, an optional sign, then digits up to the
   // first other character; 0 when there are none), saturated to the 32-bit range.
   static Long32 readLong(const Element& element, const char16_t* attribute);
+  // The attribute in the local 8-bit character set; empty when it is absent. A character that set
+  // cannot show reads as '?'.
+  static std::string readText(const Element& element, const char16_t* attribute);
 };
