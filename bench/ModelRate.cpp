@@ -1,0 +1,104 @@
+// The video-pipeline model: events per second of the profiling run, the cost of one
+// rebuild of the net with its "marking.xml" read, and transient replications per second over
+// 0..200 s. Run in a folder of their own holding a copy of the shipped "marking.xml".
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+
+#include "engine/Performance.h"
+#include "engine/Simulation.h"
+#include "model/ImplementedNetClass.h"
+#include "net/Transition.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void inModelFolder() {
+  static const bool moved = [] {
+    const fs::path folder =
+        fs::temp_directory_path() / ("vudi-model-bench-" + std::to_string(getpid()));
+    fs::create_directories(folder);
+    fs::copy_file(fs::path(VUDI_SOURCE_DIR) / "marking.xml", folder / "marking.xml",
+                  fs::copy_options::overwrite_existing);
+    fs::current_path(folder);
+    return true;
+  }();
+  (void)moved;
+}
+
+// The runs print their closing lines; the benchmarks keep them off the console.
+struct Quiet {
+  Quiet() : console(std::cout.rdbuf(sink.rdbuf())) {}
+  ~Quiet() { std::cout.rdbuf(console); }
+  std::ostringstream sink;
+  std::streambuf* console;
+};
+
+// The profiling run on a freshly built net, 100000 firings a time.
+void ProfilingLoop(benchmark::State& state) {
+  inModelFolder();
+  Quiet quiet;
+  const long perIteration = 100000;
+  Counter fired = 0;
+  for (auto _ : state) {
+    ImplementedNetClass net;
+    net.buildNet();
+    const DateTime start;
+    Performance run(&net, "bench", "NULL", start, perIteration, 1);
+    const Counter before = Transition::globalFireCount;
+    run.run();
+    fired += Transition::globalFireCount - before;
+  }
+  state.counters["events/s"] =
+      benchmark::Counter(static_cast<double>(fired), benchmark::Counter::kIsRate);
+}
+
+// What a transient replication does before its first event: the net cleared and built again,
+// "marking.xml" read for the pool's threads.
+void Rebuild(benchmark::State& state) {
+  inModelFolder();
+  ImplementedNetClass net;
+  net.buildNet();
+  for (auto _ : state) {
+    net.clearMaps();
+    net.buildNet();
+    net.loadMeasureList(Simulation::TRANSIENT);
+  }
+}
+
+struct Transient : Simulation {
+  using Simulation::loop;
+  using Simulation::Simulation;
+};
+
+// Transient runs over 0..200 s with 11 sampling points; a relative error no estimate misses ends
+// each run after its seventh replication, the fewest that give an estimate.
+void TransientReplications(benchmark::State& state) {
+  inModelFolder();
+  Quiet quiet;
+  double replications = 0;
+  for (auto _ : state) {
+    ImplementedNetClass net;
+    net.buildNet();
+    const DateTime start(0.0);
+    Transient sim(&net, "bench", "NULL", start, DateTime(200.0), 11, Simulation::TRANSIENT, true,
+                  false, 1e300, 0.0, 0);
+    sim.init();
+    double alpha = 0.05;
+    sim.run_transient(alpha);
+    replications += sim.loop;
+  }
+  state.counters["replications/s"] = benchmark::Counter(replications, benchmark::Counter::kIsRate);
+}
+
+}  // namespace
+
+BENCHMARK(ProfilingLoop)->Unit(benchmark::kMillisecond);
+BENCHMARK(Rebuild)->Unit(benchmark::kMicrosecond);
+BENCHMARK(TransientReplications)->Unit(benchmark::kMillisecond);
