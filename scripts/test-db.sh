@@ -41,11 +41,13 @@ start() {
   # Whatever fails from here on takes the half-built instance with it.
   trap 'stop "$dir"' ERR
 
-  mariadb-install-db --no-defaults --datadir="$dir/data" --user="$(id -un)" \
+  # Its own temporary folder too: servers of parallel test runs must not meet in /tmp.
+  mkdir "$dir/tmp"
+  mariadb-install-db --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" --user="$(id -un)" \
     --auth-root-authentication-method=normal --skip-test-db --skip-name-resolve \
     >"$dir/install.log" 2>&1 || failed "$dir"
 
-  mariadbd --no-defaults --datadir="$dir/data" --socket="$sock" --skip-networking \
+  mariadbd --no-defaults --datadir="$dir/data" --tmpdir="$dir/tmp" --socket="$sock" --skip-networking \
     --pid-file="$dir/mariadbd.pid" --log-error="$dir/error.log" --user="$(id -un)" \
     --skip-name-resolve --innodb-buffer-pool-size=16M --innodb-log-file-size=8M \
     </dev/null >"$dir/mariadbd.log" 2>&1 &
