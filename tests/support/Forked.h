@@ -7,9 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
-#include <thread>
 
 struct Forked {
   pid_t pid;
@@ -20,9 +18,8 @@ struct Forked {
   // The exit status, or -1 when the child did not exit by itself; killed after 30 seconds.
   int wait() {
     int status = -1;
-    for (int ms = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; ms += 5) {
+    for (int ms = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; ms += 5, usleep(5000)) {
       if (ms > 30000) kill(pid, SIGKILL);
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     pid = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
