@@ -43,9 +43,13 @@ class Binding {
 
   // Event order: earlier time first, then higher priority, then the older binding.
   bool operator<(const Binding& other) const {
-    if (time != other.time) return time < other.time;
-    if (priority != other.priority) return priority > other.priority;
-    return ID < other.ID;
+    return eventBefore(time, priority, ID, other.time, other.priority, other.ID);
+  }
+  static bool eventBefore(const DateTime& time, int priority, Counter ID, const DateTime& otherTime,
+                          int otherPriority, Counter otherID) {
+    if (time != otherTime) return time < otherTime;
+    if (priority != otherPriority) return priority > otherPriority;
+    return ID < otherID;
   }
   bool operator==(const Binding& other) const { return ID == other.ID; }
 

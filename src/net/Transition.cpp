@@ -263,7 +263,18 @@ void Transition::deleteAllBindings() {
 
 void Transition::removeCurrentBindings() { deleteAllBindings(); }
 
-void Transition::addRestoredBinding(Binding* binding) { bindings.insert(binding); }
+// The flag follows the bindings actually held, as everywhere else; the restored tokens carry their
+// registrations with this transition as they were when the state was saved.
+void Transition::addRestoredBinding(Binding* binding) {
+  bindings.insert(binding);
+  inEventList = true;
+}
+
+void Transition::restoreEventList(const std::vector<Binding*>& restored, bool optimizing) {
+  removeCurrentBindings();
+  for (Binding* binding : restored) addRestoredBinding(binding);
+  timeguardOptimization = optimizing;
+}
 
 void Transition::addNotBoundToken(Ptr<Token> token) {
   if (isInfinite) notBoundTokens.push_back(token);

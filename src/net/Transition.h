@@ -79,7 +79,8 @@ class Transition : public DefaultGM {
   void removeNotBoundToken(Ptr<Token> token);
   const TokenList& getNotBoundTokens() const { return notBoundTokens; }
 
-  // Saved-state support.
+  // Saved-state support. A restore replaces the whole event list through restoreEventList,
+  // without notifying anyone: the rest of the net is being restored at the same time.
   std::list<Transition*> getCouldEnableTransitions() const { return couldEnableTransitions; }
   std::list<Transition*> getCouldDisableTransitions() const { return couldDisableTransitions; }
   void setCouldEnableTransitions(const std::list<Transition*>& list) { couldEnableTransitions = list; }
@@ -87,6 +88,8 @@ class Transition : public DefaultGM {
   bool getInEventList() const { return inEventList; }
   void setInEventList(bool on) { inEventList = on; }
   void setTimeguardOptimization(bool on) { timeguardOptimization = on; }
+  bool getTimeguardOptimization() const { return timeguardOptimization; }
+  void restoreEventList(const std::vector<Binding*>& restored, bool optimizing);
   void removeCurrentBindings();
   void addRestoredBinding(Binding* binding);
   void removeCurrentNotBoundTokens() { notBoundTokens.clear(); }
