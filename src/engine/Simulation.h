@@ -4,9 +4,11 @@
 #include <list>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/DateTime.h"
 #include "core/RandomWrapper.h"
+#include "engine/SimSavedState.h"
 #include "net/RunContext.h"
 
 class Binding;
@@ -44,6 +46,8 @@ class Simulation : public RunContext {
   virtual Binding* resolve_conflicts(std::list<Binding*>& candidates);
   virtual void run_transient(double& alpha);
   virtual void run_stationary(double& alpha);
+  virtual void run_restart(double& alpha, int repeats, double thrmin, double thrmax,
+                           int thrnumber);
   virtual void shutdown();
   virtual void initMeasureSocket();
 
@@ -69,6 +73,16 @@ class Simulation : public RunContext {
   void initMeasureList(bool first);
   void initTransitions();
 
+  // Importance splitting. The loop reports false when it stops at the model-time or run-time
+  // limit.
+  bool run_restart_iterative(int repeats, double thrmin, double thrmax, int thrnumber);
+  // The threshold level of an importance value: 0 below thrmin, thrmin itself 1, one more every
+  // (thrmax - thrmin) / (thrnumber + 1), never above the level of thrmax.
+  static int level(double thrmin, double thrmax, double value, int thrnumber);
+  void save_simulation_state(int level);
+  void load_last_simulation_state();
+  void delete_last_simulation_state();
+
   static Simulation* sim;
 
  protected:
@@ -76,7 +90,7 @@ class Simulation : public RunContext {
   void reportValue(DefaultGM* element, double value, const char* kind, const char* notInitialized,
                    bool measureLine);
   void logFiring(const Binding* binding);
-  bool timeLimitReached() const;
+  bool timeLimitReached(unsigned long grace = 0) const;
   void rebuildNet();
 
   int nofsampling;
@@ -107,6 +121,7 @@ class Simulation : public RunContext {
   bool initialized = false;
   socket_t* measureSocket = nullptr;
   RandomWrapper random;
+  std::vector<SimSavedState> savedStates;
   MeasureObj* importance = nullptr;
   double weight = 1.0;
 
@@ -120,7 +135,11 @@ class Simulation : public RunContext {
   void advanceSampling();
   void takeSamplingPoint(bool& done);
   void sampleAt(Binding& sentinel, bool samplingPoint, bool& done);
+  void splitPath(int newLevel, int repeats);
+  void fallBelow(int& newLevel, int oldLevel);
 
   int samplingIndex = 0;              // index of nextSampling among the transient sampling points
   std::list<Binding*> spareNodes;     // list nodes recycled between candidate searches
+  double restartSampleBase = 0.0;     // restartTime at the previous RESTART sampling point
+  int retrialsPending = 0;            // saved states with retrials left; 0 on the main path
 };

@@ -24,6 +24,8 @@ class MeasureObj : public DefaultGM {
   MeasureObj(const char* name, NetClass* net, bool watch);
   ~MeasureObj() override;
 
+  // The current value. The engine passes -1.0, or in RESTART runs the main path's time since the
+  // measure's last reset, over which a time average divides its weighted accumulation.
   virtual double measure(double dt) = 0;
   virtual bool accumulative() = 0;
   virtual bool timeaverage() = 0;

@@ -47,10 +47,12 @@ struct Sim : Simulation {
     net->buildNet();
     init();
   }
-  std::string run() {  // what the run prints
+  // What the run prints; a RESTART run splits with these repeats and thresholds.
+  std::string run(int repeats = 4, double thrmin = 3.0, double thrmax = 7.0, int thrnumber = 1) {
     testing::internal::CaptureStdout();
     double alpha = 0.05;
-    mode == 0 ? run_transient(alpha) : run_stationary(alpha);
+    if (mode == 2) run_restart(alpha, repeats, thrmin, thrmax, thrnumber);
+    else mode == 0 ? run_transient(alpha) : run_stationary(alpha);
     return testing::internal::GetCapturedStdout();
   }
   std::string results() {  // what the shutdown writes
@@ -72,6 +74,8 @@ struct Sim : Simulation {
   using Simulation::loop;
   using Simulation::random;
   using Simulation::runStart;
+  using Simulation::restartTime;
+  using Simulation::savedStates;
 };
 
 // A marking measure whose estimates can be read.
@@ -79,6 +83,7 @@ struct Probe : testnet::MarkingMeasure {
   using MarkingMeasure::MarkingMeasure;
   Values means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
   Values halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
+  double last() const { return lastTime; }
 };
 
 template <class M = Probe>

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -207,6 +208,18 @@ struct Stepper : Simulation {
   std::set<std::string> watched;
   std::list<Binding*> candidates;
 };
+
+TEST_F(Model, ARestartRunEndsWithStatusOneForWantOfAnImportanceFunction) {
+  const DateTime start;
+  Simulation sim(&net, "model", "NULL", start, start, 1, Simulation::RESTART, true, false, 0.05,
+                 0.0, 0);
+  sim.init();
+  double alpha = 0.05;
+  EXPECT_EXIT((dup2(2, 1), sim.run_restart(alpha, 4, 1.0, 3.0, 1)), testing::ExitedWithCode(1),
+              "Ignoring Measure Execution_thread_pool_in_use\n\nRESTART simulation starts.\n\n"
+              "Parameters: \nError: no Importance Function \\('ImportanceFunction'\\) measure "
+              "was defined!\n$");
+}
 
 TEST_F(Model, ThreadsAreConservedAndTheSourceCountsDownAgainWhenAStageTakesItsThread) {
   const double FRAME = 33.333333333;

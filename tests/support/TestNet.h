@@ -124,16 +124,19 @@ class TestNet : public NetClass {
   std::function<void(TestNet&)> build;
 };
 
-// The number of tokens in a place: instantaneous, or averaged over simulated time.
+// The number of tokens in a place, or with atLeast > 0 whether it holds at least that many:
+// instantaneous, or averaged over simulated time. In RESTART runs the engine passes the span to
+// average over; the accumulation carries the path weight.
 class MarkingMeasure : public MeasureObj {
  public:
-  MarkingMeasure(const char* name, NetClass* net, const char* place, bool timeAveraged)
-      : MeasureObj(name, net, false), placeName(place), timeAveraged(timeAveraged) {}
+  MarkingMeasure(const char* name, NetClass* net, const char* place, bool timeAveraged,
+                 int atLeast = 0)
+      : MeasureObj(name, net, false), placeName(place), timeAveraged(timeAveraged), atLeast(atLeast) {}
 
-  double measure(double) override {
+  double measure(double dt) override {
     if (!timeAveraged) return count();
     const double now = net->getSimulation()->getCurrentSimulationTime().FullDateTime();
-    const double span = now - firstTime;
+    const double span = dt >= 0.0 ? dt : now - firstTime;
     return span > 0.0 ? (value + count() * (now - lastTime)) / span : count();
   }
   bool accumulative() override { return false; }
@@ -145,11 +148,25 @@ class MarkingMeasure : public MeasureObj {
     lastTime = t;
   }
 
- private:
-  double count() { return net->getPlace(placeName.c_str())->getMarkingSize(); }
+ protected:
+  double count() {
+    const int n = net->getPlace(placeName.c_str())->getMarkingSize();
+    return atLeast > 0 ? (n >= atLeast ? 1.0 : 0.0) : n;
+  }
 
+ private:
   std::string placeName;
   bool timeAveraged;
+  int atLeast;
+};
+
+// The tokens of a place as they are now, named and declared as the importance function of a
+// RESTART run, which keeps only time-averaged measures.
+class ImportanceMeasure : public MarkingMeasure {
+ public:
+  ImportanceMeasure(NetClass* net, const char* place)
+      : MarkingMeasure("ImportanceFunction", net, place, true) {}
+  double measure(double) override { return count(); }
 };
 
 }  // namespace testnet
