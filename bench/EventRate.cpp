@@ -1,6 +1,6 @@
-// Events per second of stationary runs: the M/M/1 queue, and T independent transitions each
-// cycling a token of its own place. Every event asks every transition for its next event, so the
-// cost per event grows with T.
+// Events per second of stationary runs: the M/M/1 queue, also as a RESTART run, and T independent
+// transitions each cycling a token of its own place. Every event asks every transition for its
+// next event, so the cost per event grows with T.
 
 #include <benchmark/benchmark.h>
 
@@ -52,8 +52,10 @@ std::function<void(TestNet&)> independent(int count) {
   };
 }
 
-// Runs the net for `span` simulated seconds per iteration and reports the firing rate.
-void stationary(benchmark::State& state, const std::function<void(TestNet&)>& build, double span) {
+// Runs the net for `span` simulated seconds per iteration in the given mode and reports the firing
+// rate. RESTART runs split at 3, 5 and 7 customers with four trials each.
+void simulate(benchmark::State& state, const std::function<void(TestNet&)>& build, double span,
+              int mode = 1) {
   Counter events = 0;
   std::ostringstream sink;
   std::streambuf* console = std::cout.rdbuf(sink.rdbuf());
@@ -62,11 +64,11 @@ void stationary(benchmark::State& state, const std::function<void(TestNet&)>& bu
     net.buildNet();
     const DateTime start;
     // A relative error of 0 is never reached: every run goes on to its stop time.
-    Simulation sim(&net, "bench", "NULL", start, start + span, 1, 1, true, false, 0.0, 0.0, 0);
+    Simulation sim(&net, "bench", "NULL", start, start + span, 1, mode, true, false, 0.0, 0.0, 0);
     sim.init();
     const Counter before = Transition::globalFireCount;
     double alpha = 0.05;
-    sim.run_stationary(alpha);
+    mode == 1 ? sim.run_stationary(alpha) : sim.run_restart(alpha, 4, 3.0, 7.0, 1);
     events += Transition::globalFireCount - before;
     sink.str("");
   }
@@ -76,15 +78,21 @@ void stationary(benchmark::State& state, const std::function<void(TestNet&)>& bu
   state.counters["events/run"] = benchmark::Counter(fired, benchmark::Counter::kAvgIterations);
 }
 
-void MM1(benchmark::State& state) { stationary(state, mm1, 100000.0); }
+void MM1(benchmark::State& state) { simulate(state, mm1, 100000.0); }
+
+void RestartMM1(benchmark::State& state) {
+  auto build = [](TestNet& n) { mm1(n), n.addMeasure(new testnet::ImportanceMeasure(&n, "queue")); };
+  simulate(state, build, 100000.0, 2);
+}
 
 void Independent(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   // About 100000 events whatever the number of transitions.
-  stationary(state, independent(count), 100000.0 / count);
+  simulate(state, independent(count), 100000.0 / count);
 }
 
 }  // namespace
 
 BENCHMARK(MM1)->Unit(benchmark::kMillisecond);
+BENCHMARK(RestartMM1)->Unit(benchmark::kMillisecond);
 BENCHMARK(Independent)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);

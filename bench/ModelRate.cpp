@@ -1,6 +1,7 @@
 // The video-pipeline model: events per second of the profiling run, the cost of one
-// rebuild of the net with its "marking.xml" read, and transient replications per second over
-// 0..200 s. Run in a folder of their own holding a copy of the shipped "marking.xml".
+// rebuild of the net with its "marking.xml" read, transient replications per second over
+// 0..200 s, and saved states saved and restored per second. Run in a folder of their own holding
+// a copy of the shipped "marking.xml".
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
@@ -97,8 +98,34 @@ void TransientReplications(benchmark::State& state) {
   state.counters["replications/s"] = benchmark::Counter(replications, benchmark::Counter::kIsRate);
 }
 
+// The whole state of the net 50 events into a run, saved and put back.
+void SaveRestore(benchmark::State& state) {
+  inModelFolder();
+  ImplementedNetClass net;
+  net.buildNet();
+  const DateTime start;
+  Simulation sim(&net, "bench", "NULL", start, start + 1e9, 1, Simulation::RESTART, true, false,
+                 0.0, 0.0, 0);
+  sim.init();
+  std::list<Binding*> events;
+  for (int i = 0; i < 50; ++i) {
+    sim.getFirstBindingsOfAllTransitions(&events, false);
+    Binding* binding = sim.resolve_conflicts(events);
+    sim.updateSimulationTime(binding->getTime());
+    sim.executeEvent(binding);
+  }
+  for (auto _ : state) {
+    sim.save_simulation_state(1);
+    sim.load_last_simulation_state();
+    sim.delete_last_simulation_state();
+  }
+  state.counters["save+restore/s"] =
+      benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
 BENCHMARK(ProfilingLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(Rebuild)->Unit(benchmark::kMicrosecond);
 BENCHMARK(TransientReplications)->Unit(benchmark::kMillisecond);
+BENCHMARK(SaveRestore);
