@@ -1,0 +1,269 @@
+#include "frontend/Server.h"
+
+#include <tclap/CmdLine.h>
+
+#include <climits>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <istream>
+#include <memory>
+
+#include "core/RandomWrapper.h"
+#include "engine/Performance.h"
+#include "frontend/MainClass.h"
+#include "frontend/TokenGame.h"
+
+namespace {
+
+// An unsigned 32-bit option value. The standard extraction reads "-1" as 4294967295; a sign is
+// refused here, so that the library reports the value as unreadable, as it does one beyond range.
+struct Unsigned32 {
+  using ValueCategory = TCLAP::ValueLike;
+  unsigned int value = 0;
+};
+
+std::istream& operator>>(std::istream& in, Unsigned32& number) {
+  if ((in >> std::ws).peek() == '-') {
+    in.setstate(std::ios::failbit);
+  } else {
+    in >> number.value;
+  }
+  return in;
+}
+
+// The failure report of the command line: the library's error block on standard error, status 1.
+[[noreturn]] void fail(TCLAP::CmdLine& cmd, const std::string& text) {
+  TCLAP::ArgException error(text, "undefined", "Generic ArgException");
+  try {
+    cmd.getOutput()->failure(cmd, error);
+  } catch (TCLAP::ExitException& exit) {
+    std::exit(exit.getExitStatus());
+  }
+  std::exit(1);
+}
+
+}  // namespace
+
+// The options, in the order they are defined; the five mode switches form one exclusive group.
+struct Server::CommandLine {
+  using Text = TCLAP::ValueArg<std::string>;
+  using Number = TCLAP::ValueArg<double>;
+  using Whole = TCLAP::ValueArg<int>;
+  using Unsigned = TCLAP::ValueArg<Unsigned32>;
+  using Flag = TCLAP::ValueArg<bool>;
+
+  TCLAP::CmdLine cmd{"DEVA Simulation", ' ', "none", true};
+  TCLAP::SwitchArg tokengame{"t", "tokengame", "Tokengame mode", false};
+  TCLAP::SwitchArg stationary{"S", "stat_simulation", "Stationary Simulation mode", false};
+  TCLAP::SwitchArg transient{"T", "trans_simulation", "Transient Simulation mode", false};
+  TCLAP::SwitchArg performance{"p", "performance", "Profiling mode", false};
+  TCLAP::SwitchArg restart{"R", "restart_simulation", "RESTART Simulation mode", false};
+  Text resport{"", "resport", "Result port", false, "NULL", "NULL or xxx.xxx.xxx.xxx (IP)"};
+  Text start{"", "start", "Start time", false, "", "hh:mm:ss@mm/dd/yyyy"};
+  Text stop{"", "stop", "Stop time", false, "", "hh:mm:ss@mm/dd/yyyy"};
+  Number mstart{"", "mstart", "Start time", false, 0.0, "Value >= 0"};
+  Number mstop{"", "mstop", "Stop time", false, 0.0, "Value >  Start time >= 0"};
+  Whole fcount{"", "fcount", "Number of transitions to fire before stop.", false, 0, "integer>0"};
+  Whole lcount{"", "lcount", "How many times to repeat each profiling run.", false, 0,
+               "integer>0"};
+  TCLAP::SwitchArg log{"l", "log", "Enable logging", false};
+  Text logdir{"", "logdir", "Directory for logging output.", false, "", "Path to directory"};
+  Unsigned seed{"", "seed", "Random seed", false,
+                Unsigned32{static_cast<unsigned int>(std::time(nullptr))}, "integer"};
+  Number confidence{"", "confidence", "Confidence Interval.", false, 80.0,
+                    "80.0 <= double <= 99.8"};
+  Number epsmax{"", "epsmax", "Max. relative fault.", false, 1.0, "1.0 < double < 100.0"};
+  Unsigned secmax{"", "secmax", "Max. runtime in seconds.", false, Unsigned32{1}, "integer>0"};
+  Unsigned nofsampling{"", "nofsampling", "Number of sampling points.", false, Unsigned32{1},
+                       "integer>0"};
+  Flag percentage{"", "percentage", "Per cent rule on or off.", false, true,
+                  "true-on or false-off"};
+  Flag inittrans{"", "inittrans", "Ignore InitTrans on or off.", false, true,
+                 "true-on or false-off"};
+  Number thrmin{"", "thrmin", "Thresholds min value", false, 0.0, "1.0 < double < 100.0"};
+  Number thrmax{"", "thrmax", "Thresholds max value", false, 0.0, "1.0 < double < 100.0"};
+  Whole thrnumber{"", "thrnumber", "Thresholds number", false, 0, "integer>0"};
+  Whole repeats{"", "repeats", "Number of RESTART repeats", false, 0, "integer>0"};
+
+  CommandLine() {
+    cmd.xorAdd({&tokengame, &stationary, &transient, &restart, &performance});
+    for (TCLAP::Arg* arg : std::initializer_list<TCLAP::Arg*>{
+             &resport, &start, &stop, &mstart, &mstop, &fcount, &lcount, &log, &logdir, &seed,
+             &confidence, &epsmax, &secmax, &nofsampling, &percentage, &inittrans, &thrmin,
+             &thrmax, &thrnumber, &repeats})
+      cmd.add(arg);
+  }
+
+  [[noreturn]] void fail(const std::string& text) { ::fail(cmd, text); }
+};
+
+std::string Server::netName(const char* path) {
+  if (path == nullptr) return {};
+  const std::string text = path;
+  const size_t sep = text.find_last_of("\\/");
+  if (sep == std::string::npos) return text;
+  size_t dot = text.rfind('.');
+  if (dot == std::string::npos || dot < sep) dot = text.size();
+  return text.substr(sep + 1, dot - sep - 1);
+}
+
+std::array<unsigned long, 6> Server::seedWords(unsigned int seed) {
+  const unsigned long high = seed >> 22, middle = (seed >> 12) & 0x3FF, low = seed & 0xFFF;
+  return {high, middle, low, high, middle, low};
+}
+
+void Server::start(int argc, char** argv) {
+  if (current != nullptr) {
+    std::cout << "Simulation already running" << std::endl;
+    return;
+  }
+  const std::string name = netName(argc > 0 ? argv[0] : nullptr);
+  std::cout << "netname: " << name << std::endl;
+
+  CommandLine line;
+  line.cmd.parse(argc, argv);
+
+  if (line.log.isSet()) {
+    const std::string folder = line.logdir.getValue().empty() ? "Log" : line.logdir.getValue();
+    // Logging into a folder that is not there would announce logs that are never written.
+    std::error_code error;
+    if (!std::filesystem::is_directory(folder, error))
+      line.fail("Log folder " + folder + " does not exist.");
+    std::cout << "logging on (folder: " << folder << ")" << std::endl;
+    MainClass::getLog()->setLogFolder(folder);
+    MainClass::getLog()->open();
+  } else {
+    std::cout << "logging off" << std::endl;
+  }
+
+  const unsigned int seed = line.seed.getValue().value;
+  std::cout << "Random seed set to " << seed << std::endl;
+  const auto words = seedWords(seed);
+  for (size_t i = 0; i < words.size(); ++i)
+    std::cout << "Setting individual seed number " << i << " to " << words[i] << std::endl;
+  const bool accepted = RandomWrapper::SetPackageSeed(words.data());
+  std::cout << "Was the seed accepted? " << (accepted ? "true" : "false") << std::endl;
+
+  std::cout << "Result port set to " << line.resport.getValue() << std::endl;
+
+  if (line.performance.isSet()) {
+    runProfiling(line, name);
+  } else {
+    // The run's object keeps a reference to the start time: it lives until that object is gone.
+    DateTime start;
+    if (line.start.isSet()) {
+      if (!DateTime::Check(line.start.getValue())) line.fail("Format of start time invalid.");
+      start = DateTime(line.start.getValue());
+      startGivenAsNumber = false;
+    } else if (line.mstart.isSet()) {
+      if (!(line.mstart.getValue() >= 0.0)) line.fail("Start time < 0.0");
+      start = DateTime(line.mstart.getValue());
+      startGivenAsNumber = true;
+    } else {
+      line.fail("Missing argument starttime.");
+    }
+    if (line.stationary.isSet() || line.transient.isSet() || line.restart.isSet()) {
+      runSimulation(line, name, start);
+    } else {
+      runTokenGame(line, name, start);
+    }
+  }
+
+  if (line.log.isSet()) MainClass::getLog()->close();
+}
+
+void Server::buildNet() {
+  net.buildNet();
+  net.createTokens();
+}
+
+void Server::runProfiling(CommandLine& line, const std::string& name) {
+  if (!line.fcount.isSet()) line.fail("Missing argument firecount.");
+  if (!line.lcount.isSet()) line.fail("Missing argument loopcount.");
+  const long fcount = line.fcount.getValue(), lcount = line.lcount.getValue();
+  buildNet();
+  std::cout << "Running in profiling mode " << fcount << "*" << lcount << std::endl;
+  const DateTime start;
+  auto* performance = new Performance(&net, name, line.resport.getValue(), start, fcount, lcount);
+  current = performance;
+  performance->run();
+  current->shutdown();
+  delete current;
+  current = nullptr;
+}
+
+void Server::runSimulation(CommandLine& line, const std::string& name, const DateTime& start) {
+  const bool stationary = line.stationary.isSet(), transient = line.transient.isSet();
+  simulationType = stationary ? Simulation::STATIONARY
+                   : transient ? Simulation::TRANSIENT
+                               : Simulation::RESTART;
+  DateTime stop;
+  if (line.stop.isSet()) {
+    if (!DateTime::Check(line.stop.getValue())) line.fail("Format of stoptime invalid.");
+    stop = DateTime(line.stop.getValue());
+  } else if (line.mstop.isSet()) {
+    stop = DateTime(line.mstop.getValue());
+    if ((stationary && stop < start) || (transient && stop <= start))
+      line.fail("Stop time < Start time.");
+  } else {
+    line.fail("Missing argument stop.");
+  }
+
+  // Values the runs cannot work with: beyond these bounds every half-width is 0 (confidence), a
+  // transient run never reaches its precision (epsmax) or the sampling points have no storage.
+  const double confidence = line.confidence.getValue(), epsmax = line.epsmax.getValue();
+  if (!(confidence >= 80.0 && confidence <= 99.8))
+    line.fail("Confidence interval must be from 80.0 to 99.8.");
+  if (!(epsmax > 0.0)) line.fail("Max. relative fault must be > 0.0.");
+  const unsigned int points = line.nofsampling.getValue().value;
+  if (transient && (points == 0 || points > INT_MAX))
+    line.fail("Number of sampling points must be from 1 to " + std::to_string(INT_MAX) + ".");
+
+  if (line.secmax.isSet()) {
+    secmax = line.secmax.getValue().value;
+    if (secmax == 0) secmax = UINT_MAX;
+  }
+
+  int nofsampling = 1;
+  double interval = 0.0;
+  if (transient) {
+    // Tested before the build: no net is built and no database contacted for a run that cannot be.
+    const double diff = stop.FullDateTime() - start.FullDateTime();
+    if (!(diff > 0)) {
+      std::cout << "Stop time of simulation must be after the start time." << std::endl;
+      std::exit(1);
+    }
+    nofsampling = static_cast<int>(points);
+    interval = diff / 100.0;
+  }
+
+  buildNet();
+  const std::string& resport = line.resport.getValue();
+  std::cout << "Running simulation from " << start << " to " << stop
+            << " :: displayaddress=" << resport << std::endl;
+  current = new Simulation(&net, name, resport, start, stop, nofsampling, simulationType,
+                           startGivenAsNumber, line.percentage.getValue(), epsmax / 100.0,
+                           interval, secmax);
+  alpha = 1.0 - confidence / 100.0;
+  current->init();
+  switch (simulationType) {
+    case Simulation::TRANSIENT: current->run_transient(alpha); break;
+    case Simulation::STATIONARY: current->run_stationary(alpha); break;
+    default: break;
+  }
+  current->shutdown();
+  delete current;
+  current = nullptr;
+}
+
+void Server::runTokenGame(CommandLine& line, const std::string& name, const DateTime& start) {
+  buildNet();
+  const std::string& resport = line.resport.getValue();
+  std::cout << "Running tokengame from " << start << " :: displayaddress=" << resport << std::endl;
+  const auto game = std::make_unique<TokenGame>(&net, name, resport, start);
+  game->run();
+  game->shutdown();
+  failed = game->hasFailed();
+}

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+
+#include "frontend/Server.h"
+#include "sockets/socket_t.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The program run in a fresh folder holding marking.xml and a folder "logs", with no ODBC data
+// source (no database is reached) and ended after 120 s; `run` gives its exit status.
+struct Program {
+  fs::path folder = fs::temp_directory_path() / ("vudi-run." + std::to_string(getpid()));
+  Program() {
+    fs::remove_all(folder), fs::create_directories(folder / "logs");
+    fs::copy_file(fs::path(VUDI_SOURCE_DIR) / "marking.xml", folder / "marking.xml");
+  }
+  ~Program() { fs::remove_all(folder); }
+  int run(const std::string& args) {
+    const std::string line = "cd " + folder.string() + " && ODBCSYSINI=. ODBCINI=none timeout 120 ";
+    const int s = std::system((line + VUDI_BINARY + " " + args + " >out 2>&1").c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  }
+  std::string file(const char* name = "out") const {
+    std::ifstream in(folder / name);
+    return std::string(std::istreambuf_iterator<char>(in), {}) + "<end>";
+  }
+};
+
+// The texts between the '|' of `texts` must appear in `output` in this order.
+void expectInOrder(const std::string& output, const std::string& texts) {
+  size_t at = 0;
+  for (size_t from = 0, to = 0; to != std::string::npos; from = to + 1) {
+    const std::string text = texts.substr(from, (to = texts.find('|', from)) - from);
+    ASSERT_NE(at = output.find(text, at), std::string::npos) << text << " in:\n" << output;
+  }
+}
+
+// Arguments, exit status, the texts of standard output and error, the texts of results.log.
+const std::string SPAN = " --mstart 0 --mstop 5", TIME = "--start 00:00:10@01/01/2000 --stop ";
+const struct Case {
+  std::string args;
+  int status;
+  std::string texts, results = "";
+} cases[] = {
+    {"--help", 0, "netname: vudi\n|--restart_simulation|DEVA Simulation"},
+    {"--version", 0, "version: none"},
+    {"-T -S" + SPAN, 1, "Mutually exclusive argument already set!"},
+    {SPAN, 1, "Required arguments missing"},
+    {"-p --lcount 2 --seed 1234567", 1,
+     "number 1 to 301\nSetting individual seed number 2 to 1671\n|Missing argument firecount."},
+    {"-p --fcount 10 --seed 4294967295", 1, "number 2 to 4095\n|Missing argument loopcount."},
+    {"-t --stop x --secmax 3", 1, "Missing argument starttime."},
+    {"-T --start 25:00 --mstop 5", 1, "Format of start time invalid."},
+    {"-T --mstart -1 --mstop 5", 1, "Start time < 0.0"},
+    {"-S --mstart 0", 1, "Missing argument stop."},
+    {"-S --mstart 0 --stop x", 1, "Format of stoptime invalid."},
+    {"-S --mstart 10 --mstop 9", 1, "Stop time < Start time."},
+    {"-T --mstart 10 --mstop 10", 1, "Stop time < Start time."},
+    {"-S --confidence 79.9" + SPAN, 1, "Confidence interval must be from 80.0 to 99.8."},
+    {"-S --confidence 99.81" + SPAN, 1, "Confidence interval must be from 80.0 to 99.8."},
+    {"-T --epsmax 0" + SPAN, 1, "Max. relative fault must be > 0.0."},
+    {"-T --nofsampling 0" + SPAN, 1, "Number of sampling points must be from 1 to 2147483647."},
+    {"-T --seed -1" + SPAN, 1, "(--seed)|string '-1'"},
+    {"-S -l" + SPAN, 1, "Log folder Log does not exist."},
+    {"-T " + TIME + "00:00:10@01/01/2000", 1,  // refused before the net is built
+     "Result port set to NULL\nStop time of simulation must be after the start time.\n<end>"},
+    {"-p --fcount 1000 --lcount 2 --seed 0 -l --logdir logs", 0,
+     "logging on (folder: logs)|accepted? false|Running in profiling mode 1000*2|"
+     "firing 2 * 1000 times\n0. loop in |1. loop in |Global fire count: 2000\n"},
+    {"-T --mstart 0 --mstop 200 --nofsampling 3 --seed 4194304 --epsmax 10", 0,
+     "MainClass::main() beginning...\nSimulation called with arguments\n|--epsmax 10 \nstarting "
+     "|\nnetname: vudi\nlogging off\nRandom seed set to 4194304\n|number 3 to 1\n|Running simulation"
+     " from 00:00:00@12/31/0000 to 00:03:20@12/31/0000 :: displayaddress=NULL|SUCCESSFUL|RESULTS OF"
+     " TRANSIENT|\ntotal simulation time: |\nTotal # tokens|\nMax # tokens|\nGlobal fire count: ",
+     "Measure: Execution_thread_pool_in_use|\n\t0.0|\n\t1.0|\n\t2.0"},
+    {"-S --mstart 0 --mstop 1000", 0, "Ignoring Measure Execution_thread_pool_in_use",
+     "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 1e+03\n\n<end>"},  // no measure block
+};
+
+TEST(Program, AnswersEachCommandLineWithItsStatusAndTexts) {
+  for (const Case& c : cases) {
+    Program program;
+    EXPECT_EQ(program.run(c.args), c.status) << c.args;
+    expectInOrder(program.file(), c.texts);
+    if (!c.results.empty()) expectInOrder(program.file("results.log"), c.results);
+  }
+}
+
+TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
+  Program program;
+  const std::string args = "-t " + TIME + "x";
+  std::unique_ptr<socket_t> taken(socket_t::create_global("localhost:2020", 5));
+  EXPECT_EQ(program.run(args), 1);
+  taken.reset();
+  auto game = std::async(std::launch::async, [&] { return program.run(args); });
+  std::unique_ptr<socket_t> gui(
+      socket_t::connect("127.0.0.1:2020", socket_t::sock_global_domain, 20, 1));
+  ASSERT_TRUE(gui->is_ok());
+  char answer[32] = {};
+  EXPECT_TRUE(gui->write("TIME#", 5) && gui->read(answer, 20, 31, 10) == 20);
+  EXPECT_STREQ(answer, "00:00:10@01/01/2000\n");
+  EXPECT_TRUE(gui->write("EXIT#", 5));
+  EXPECT_EQ(game.get(), 0);
+  expectInOrder(program.file(), "Running tokengame from 00:00:10@01/01/2000|COMPLETE");
+}
+
+TEST(Program, NetNameFromTheProgramPath) {
+  for (auto [path, name] : {std::pair<const char*, const char*>{"D:\\sim\\pool.exe", "pool"},
+                            {"./bin/pool", "pool"}, {"../pool", "pool"}, {"pool.exe", "pool.exe"},
+                            {"D:\\sim\\a.b\\pool", "pool"}, {nullptr, ""}})
+    EXPECT_EQ(Server::netName(path), name);
+}
+
+}  // namespace
