@@ -251,7 +251,9 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
   switch (simulationType) {
     case Simulation::TRANSIENT: current->run_transient(alpha); break;
     case Simulation::STATIONARY: current->run_stationary(alpha); break;
-    default: break;
+    default:
+      current->run_restart(alpha, line.repeats.getValue(), line.thrmin.getValue(),
+                           line.thrmax.getValue(), line.thrnumber.getValue());
   }
   current->shutdown();
   delete current;

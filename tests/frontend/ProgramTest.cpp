@@ -69,6 +69,8 @@ const struct Case {
     {"-T --nofsampling 0" + SPAN, 1, "Number of sampling points must be from 1 to 2147483647."},
     {"-T --seed -1" + SPAN, 1, "(--seed)|string '-1'"},
     {"-S -l" + SPAN, 1, "Log folder Log does not exist."},
+    {"-R --mstart 10 --mstop 9 --repeats 2 --thrmax 4", 1,  // this model has no importance measure
+     "RESTART simulation starts.|Error: no Importance Function ('ImportanceFunction') measure"},
     {"-T " + TIME + "00:00:10@01/01/2000", 1,  // refused before the net is built
      "Result port set to NULL\nStop time of simulation must be after the start time.\n<end>"},
     {"-p --fcount 1000 --lcount 2 --seed 0 -l --logdir logs", 0,
