@@ -17,17 +17,6 @@ using testnet::TestTransition;
 
 namespace {
 
-void mm1(TestNet& n) {
-  n.place("queue", 1);
-  n.transition("arrive", 1, TestTransition::Options::exponential(2.0));
-  n.transition("serve", 2, TestTransition::Options::exponential(1.0));
-  n.linkTransitionToPlace("arrive", "queue", 1);
-  n.linkPlaceToTransition("queue", "serve", 1);
-  auto* m = new MarkingMeasure("inSystem", &n, "queue", true);
-  n.getPlace("queue")->addMeasure(m);
-  n.addMeasure(m);
-}
-
 std::string label(char prefix, int i) {
   char text[16];
   std::snprintf(text, sizeof text, "%c%d", prefix, i);
@@ -78,10 +67,13 @@ void simulate(benchmark::State& state, const std::function<void(TestNet&)>& buil
   state.counters["events/run"] = benchmark::Counter(fired, benchmark::Counter::kAvgIterations);
 }
 
-void MM1(benchmark::State& state) { simulate(state, mm1, 100000.0); }
+void MM1(benchmark::State& state) { simulate(state, testnet::mm1(0.5), 100000.0); }
 
 void RestartMM1(benchmark::State& state) {
-  auto build = [](TestNet& n) { mm1(n), n.addMeasure(new testnet::ImportanceMeasure(&n, "queue")); };
+  auto build = [](TestNet& n) {
+    testnet::mm1(0.5)(n);
+    n.addMeasure(new testnet::ImportanceMeasure(&n, "queue"));
+  };
   simulate(state, build, 100000.0, 2);
 }
 

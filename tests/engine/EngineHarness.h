@@ -15,6 +15,12 @@
 
 namespace enginetest {
 
+using testnet::active;
+using testnet::dying;
+using testnet::measure;
+using testnet::mm1;
+using testnet::Probe;
+using testnet::step;
 using testnet::TestNet;
 using Opt = testnet::TestTransition::Options;
 using Values = std::vector<double>;
@@ -78,33 +84,6 @@ struct Sim : Simulation {
   using Simulation::savedStates;
 };
 
-// A marking measure whose estimates can be read.
-struct Probe : testnet::MarkingMeasure {
-  using MarkingMeasure::MarkingMeasure;
-  Values means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
-  Values halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
-  double last() const { return lastTime; }
-};
-
-template <class M = Probe>
-void measure(TestNet& n, const char* name, const char* place, bool timeAveraged) {
-  auto* m = new M(name, &n, place, timeAveraged);
-  n.getPlace(place)->addMeasure(m);
-  n.addMeasure(m);
-}
-
-// The measure the engine keeps across rebuilds: the first build's, active again after a run.
-inline Probe& active(NetClass& net, size_t index = 0) {
-  return *static_cast<Probe*>(*std::next(net.getMeasureList().begin(), index));
-}
-
-// A transition with an arc in from one place and an arc out to another.
-inline void step(TestNet& n, const char* from, const char* name, int id, const Opt& o, const char* to) {
-  n.transition(name, id, o);
-  n.linkPlaceToTransition(from, name, 1);
-  n.linkTransitionToPlace(name, to, 1);
-}
-
 // a (one token) -t1-> b -t2-> c, each step a deterministic delay of one second.
 inline void chain(TestNet& n) {
   for (const char* place : {"a", "b", "c"}) n.place(place, place[0] - 'a' + 1);
@@ -122,26 +101,6 @@ void cycling(TestNet& n, bool timeAveraged) {
   step(n, "p", "loop", 1, det(1.0), "p");
   n.tokens("p", 1);
   measure<M>(n, "full", "p", timeAveraged);
-}
-
-// Ten tokens, each dying after an exponential delay of mean 1 (an infinite server).
-template <class M = Probe>
-void dying(TestNet& n, bool timeAveraged = false) {
-  n.place("alive", 1);
-  n.transition("die", 1, {.infinite = true, .kind = Opt::Kind::exponential, .delay = 1.0});
-  n.linkPlaceToTransition("alive", "die", 1);
-  n.tokens("alive", 10);
-  measure<M>(n, "alive", "alive", timeAveraged);
-}
-
-// Arrivals with mean gap 2 into a queue served with mean 1; the time-averaged queue length.
-inline void mm1(TestNet& n) {
-  n.place("queue", 1);
-  n.transition("arrive", 1, Opt::exponential(2.0));
-  n.transition("serve", 2, Opt::exponential(1.0));
-  n.linkTransitionToPlace("arrive", "queue", 1);
-  n.linkPlaceToTransition("queue", "serve", 1);
-  measure(n, "inSystem", "queue", true);
 }
 
 // Runs the test in a folder of its own, so the files tests running in parallel write never meet.

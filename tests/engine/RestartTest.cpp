@@ -27,7 +27,7 @@ struct Recorder : Probe {
 
 // The M/M/1 queue with its number in system as importance and the indicator of N >= 8 (third).
 void rareMM1(TestNet& n) {
-  mm1(n);
+  mm1(0.5)(n);
   n.addMeasure(new ImportanceMeasure(&n, "queue"));
   auto* full = new Probe("full", &n, "queue", true, 8);
   n.getPlace("queue")->addMeasure(full), n.addMeasure(full);
@@ -88,7 +88,7 @@ TEST(Restart, RefusesWithStatusOneBeforeAnyFiring) {
                         {3, 1, 5, bad},
                         {3, NAN, 5, bad}};
   for (const auto& [repeats, thrmax, thrnumber, error] : cases) {
-    TestNet net([&](TestNet& n) { &error == &std::get<3>(cases[0]) ? mm1(n) : rareMM1(n); });
+    TestNet net([&](TestNet& n) { &error == &std::get<3>(cases[0]) ? mm1(0.5)(n) : rareMM1(n); });
     Sim sim(&net, 100.0, 1, 2);
     double alpha = 0.05;
     EXPECT_EXIT((dup2(2, 1), firedBefore = Transition::globalFireCount, std::atexit(reportFirings),

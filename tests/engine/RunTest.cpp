@@ -93,7 +93,7 @@ TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
               "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.");
   }
   {
-    TestNet net(mm1);
+    TestNet net(mm1(0.5));
     Sim sim(&net, 1000.0, 1, 1, 1e-9);
     EXPECT_TRUE(sim.run().ends_with("\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME."));
     // The event crossing the stop time fired.

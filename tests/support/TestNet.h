@@ -4,6 +4,7 @@
 // a measure of a place's marking.
 
 #include <functional>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -168,5 +169,58 @@ class ImportanceMeasure : public MarkingMeasure {
       : MarkingMeasure("ImportanceFunction", net, place, true) {}
   double measure(double) override { return count(); }
 };
+
+// A marking measure whose estimates can be read.
+struct Probe : MarkingMeasure {
+  using MarkingMeasure::MarkingMeasure;
+  std::vector<double> means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
+  std::vector<double> halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
+  double last() const { return lastTime; }
+};
+
+template <class M = Probe>
+void measure(TestNet& n, const char* name, const char* place, bool timeAveraged) {
+  auto* m = new M(name, &n, place, timeAveraged);
+  n.getPlace(place)->addMeasure(m);
+  n.addMeasure(m);
+}
+
+// The measure the engine keeps across rebuilds: the first build's, active again after a run.
+inline Probe& active(NetClass& net, size_t index = 0) {
+  return *static_cast<Probe*>(*std::next(net.getMeasureList().begin(), index));
+}
+
+// A transition with an arc in from one place and an arc out to another.
+inline void step(TestNet& n, const char* from, const char* name, int id,
+                 const TestTransition::Options& o, const char* to) {
+  n.transition(name, id, o);
+  n.linkPlaceToTransition(from, name, 1);
+  n.linkTransitionToPlace(name, to, 1);
+}
+
+// Ten tokens, each dying after an exponential delay of mean 1 (an infinite server): 10 e^-t of
+// them are alive on average at time t.
+template <class M = Probe>
+void dying(TestNet& n, bool timeAveraged = false) {
+  n.place("alive", 1);
+  n.transition("die", 1, {.infinite = true, .kind = TestTransition::Options::Kind::exponential,
+                          .delay = 1.0});
+  n.linkPlaceToTransition("alive", "die", 1);
+  n.tokens("alive", 10);
+  measure<M>(n, "alive", "alive", timeAveraged);
+}
+
+// Arrivals at rate rho into a queue served at rate 1, measured by the time-averaged number in the
+// system, whose stationary mean is rho / (1 - rho).
+inline std::function<void(TestNet&)> mm1(double rho) {
+  return [rho](TestNet& n) {
+    n.place("queue", 1);
+    n.transition("arrive", 1, TestTransition::Options::exponential(1.0 / rho));
+    n.transition("serve", 2, TestTransition::Options::exponential(1.0));
+    n.linkTransitionToPlace("arrive", "queue", 1);
+    n.linkPlaceToTransition("queue", "serve", 1);
+    measure(n, "inSystem", "queue", true);
+  };
+}
 
 }  // namespace testnet
