@@ -414,13 +414,13 @@ bool Simulation::updateSamplingPoints(bool batch) {
       // A RESTART measure divides what it has accumulated, weighted, by the main path's time
       // since the previous point: time spent in retrials is already counted at reduced weight.
       const double value = m->measure(mode == STATIONARY ? -1.0 : restartTime - restartSampleBase);
-      const size_t batchValues = m->addBatchValue(value);
-      if (batchValues == 0) {
-        allOk = false;
-        continue;
-      }
+      // A batch counts by the time it covers: simulated time in a stationary run, the main
+      // path's time in a RESTART run.
+      const double duration = mode == STATIONARY ? eventTime.FullDateTime() - m->windowStart()
+                                                 : restartTime - restartSampleBase;
+      const size_t batchValues = m->addBatchValue(value, duration);
       m->reset(eventTime);
-      if (batch && analysisState == ANALYSIS_ON && batchValues > 4) {
+      if (batch && analysisState == ANALYSIS_ON && batchValues >= BatchMeans::MIN_BATCHES) {
         const bool ok = m->makeStationaryAnalysis(alpha, start->FullDateTime(),
                                                   nextSampling.FullDateTime());
         allOk = allOk && ok;
@@ -594,7 +594,7 @@ void Simulation::run_stationary(double& alpha) {
     updateSimulationTime(eventTime);
     updateAllMeasures(binding, true, false);
     ++events;
-    if (events > 99 || (!noStop && eventTime > stop)) {
+    if (events >= BATCH_EVENTS || (!noStop && eventTime > stop)) {
       ok = updateSamplingPoints(true);
       events = 0;
       if (analysisState != ANALYSIS_ON) ++analysisState;
@@ -607,6 +607,11 @@ void Simulation::run_stationary(double& alpha) {
   if (analysisState != ANALYSIS_ON) {
     std::cout << "\nNUMBER OF EVENTS LESS THAN 3. NO MEASURE HAS REACHED THE PREDEFINED ACCURACY."
               << std::endl;
+  }
+  for (MeasureObj* m : net->getMeasureList()) {
+    if (m->batchLength() == 0) continue;
+    std::cout << "\nBATCH LENGTH " << m->getName() << ": " << m->batchLength() * BATCH_EVENTS
+              << " EVENTS";
   }
   if (!ok) {
     std::cout << (!noStop && currentTime >= stop

@@ -31,6 +31,8 @@ class Simulation : public RunContext {
     ANALYSIS_NONE = 0,
     ANALYSIS_ON = 1
   };
+  // Events per base batch of the stationary run.
+  static constexpr int BATCH_EVENTS = 100;
 
   Simulation(NetClass* net, const std::string& netname, const std::string& resport,
              const DateTime& start, const DateTime& stop, int nofsampling, int mode,

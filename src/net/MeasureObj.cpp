@@ -120,13 +120,13 @@ void MeasureObj::resetIfRequested(const DateTime& t) {
 }
 
 void MeasureObj::prepareSamplingPoints(int count) {
-  SampleBlocks.assign(static_cast<size_t>(count), std::list<double>());
+  batches.clear();
+  batchesMerged = 0;
   mean_transient.assign(static_cast<size_t>(count), 0.0);
   m2.assign(static_cast<size_t>(count), 0.0);
 }
 
 void MeasureObj::rewind() {
-  s_iter = SampleBlocks.begin();
   AveragedMean.clear();
   Variance.clear();
   DeltaX.clear();
@@ -139,10 +139,9 @@ void MeasureObj::rewind() {
   e_iter = Epsilon.begin();
 }
 
-size_t MeasureObj::addBatchValue(double x) {
-  if (s_iter == SampleBlocks.end()) return 0;
-  s_iter->push_back(x);
-  return s_iter->size();
+size_t MeasureObj::addBatchValue(double x, double duration) {
+  batches.add(x * duration, duration);
+  return batches.size();
 }
 
 bool MeasureObj::lastEstimate(double& mean, double& halfWidth) const {
@@ -185,31 +184,26 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int n, bool last
 }
 
 bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
-  // Fewer than two batch values give no variance and no confidence interval: nothing to analyse.
-  if (SampleBlocks.empty() || SampleBlocks.front().size() < 2) return false;
-  const std::list<double>& block = SampleBlocks.front();
-  const double k = static_cast<double>(block.size());
-  double sum = 0.0;
-  bool allZero = true;
-  for (double x : block) {
-    sum += x;
-    if (sum != 0.0) allZero = false;  // NaN compares unequal, so it counts as non-zero
-  }
-  const double mean = sum / k;
-  AveragedMean.push_back(mean);
-  double squares = 0.0;
-  for (double x : block) squares += (x - mean) * (x - mean);
-  const double variance = squares / (k - 1.0);
-  Variance.push_back(variance);
-  const double t = student_distr(static_cast<int>(block.size()) - 1, 1.0 - alpha / 2.0);
-  DeltaX.push_back(t * std::sqrt(variance) / std::sqrt(k));
-  if (AveragedMean.back() != 0.0) {
-    Epsilon.push_back(DeltaX.back() / AveragedMean.back());
-    precision_reached = measure_reached_precision(static_cast<unsigned int>(block.size()), 1, true);
+  BatchMeans::Estimate estimate;
+  // Too few batches, or no time covered by them: nothing to analyse yet.
+  if (!batches.estimate(estimate)) return false;
+  AveragedMean.push_back(estimate.mean);
+  Variance.push_back(estimate.variance);
+  const double t = student_distr(static_cast<int>(estimate.batches) - 1, 1.0 - alpha / 2.0);
+  DeltaX.push_back(t * std::sqrt(estimate.variance) /
+                   std::sqrt(static_cast<double>(estimate.batches)));
+  batchesMerged = estimate.merged;
+  // Correlated batches make the half-width too narrow to show precision.
+  const bool trustworthy = estimate.independent();
+  if (estimate.mean != 0.0) {
+    Epsilon.push_back(DeltaX.back() / estimate.mean);
+    const bool reached =
+        measure_reached_precision(static_cast<unsigned int>(batches.size()), 1, true);
+    precision_reached = trustworthy && reached;
     return precision_reached;
   }
   Epsilon.push_back(0.0);
-  return !allZero;
+  return trustworthy && !batches.allZero();
 }
 
 bool MeasureObj::measure_reached_precision(unsigned int n, unsigned int m, bool last) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/DateTime.h"
+#include "net/BatchMeans.h"
 #include "net/DefaultGM.h"
 
 class Binding;
@@ -51,13 +52,17 @@ class MeasureObj : public DefaultGM {
   // next update, from the time given then.
   void requestReset() { firstValue = true; }
   void resetIfRequested(const DateTime& t);
-  // One empty sample block and zeroed running statistics per sampling point.
+  // No batches yet and zeroed running statistics per sampling point.
   void prepareSamplingPoints(int count);
   // Forgets the estimates and puts every cursor back at the first sampling point.
   void rewind();
-  // Appends a batch value to the current block; the block's size afterwards, 0 when the run
-  // prepared no block.
-  size_t addBatchValue(double x);
+  // Adds a batch whose value x held over the given duration (1 for batches of equal weight);
+  // the number of batches afterwards.
+  size_t addBatchValue(double x, double duration = 1.0);
+  // The start of the window the measure's value covers.
+  double windowStart() const { return firstTime; }
+  // Base batches in each batch of the latest stationary analysis, 0 before the first.
+  size_t batchLength() const { return batchesMerged; }
   // Adds replication n's value x to the running mean and sum of squares of the sampling point at
   // the cursors and advances them; false when the run has no storage for that point.
   bool addToRunningStatistics(double x, int n, double& mean, double& variance);
@@ -73,8 +78,8 @@ class MeasureObj : public DefaultGM {
                    double* interval);
 
  protected:
-  std::list<std::list<double>> SampleBlocks;
-  std::list<std::list<double>>::iterator s_iter;
+  BatchMeans batches;
+  size_t batchesMerged = 0;
   std::list<double>::iterator m_iter;
   std::list<double>::iterator d_iter;
   std::list<double>::iterator v_iter;

@@ -106,13 +106,13 @@ TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
   EXPECT_EQ(out.find("dead marking"), std::string::npos);
 }
 
-TEST(StationaryRun, ConstantMeasureSucceedsAtTheFifthBatchEndAndWritesTheResults) {
+TEST(StationaryRun, ConstantMeasureSucceedsAtTheTenthBatchEndAndWritesTheResults) {
   InOwnFolder folder;
   TestNet net([](TestNet& n) { cycling(n, true); });
   // No stop time: the results then report the start minus the interval (86400 - 36400).
   Sim sim(&net, 0.0, 1, 1, 0.05, 0, 36400.0);
-  EXPECT_EQ(sim.run(), kSuccess);
-  EXPECT_EQ(net.getTransition("loop")->getFireCount(), 500);
+  EXPECT_EQ(sim.run(), "\nBATCH LENGTH full: 100 EVENTS" + kSuccess);
+  EXPECT_EQ(net.getTransition("loop")->getFireCount(), 1000);
   EXPECT_EQ(sim.results(),
             "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 5e+04\n\nMeasure: full\n"
             "\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n"

@@ -8,17 +8,18 @@
 
 using namespace enginetest;
 
-TEST(Validation, MM1StationaryNumberInSystemIsOne) {
-  // Arrival rate 0.5, service rate 1: utilisation 0.5, mean number in system 0.5 / (1 - 0.5).
-  // Batches of 100 events give busy stretches more weight than their share of time, so the batch
-  // means settle some 4% above 1 as epsMax shrinks; at epsMax 0.05 this seed has 1 inside.
-  seed(1000);
-  TestNet net(mm1(0.5));
-  Sim sim(&net, 0.0, 1, 1, 0.05, 120);
-  ASSERT_EQ(sim.run(), "\nSIMULATION SUCCESSFUL");
-  const double mean = active(net).means().back(), halfWidth = active(net).halfWidths().back();
-  EXPECT_NEAR(mean, 1.0, 0.1);
-  EXPECT_LE(std::fabs(mean - 1.0), halfWidth) << "1.0 outside " << mean << " +- " << halfWidth;
+TEST(Validation, MM1StationaryNumberInSystemIsOneOverTwentySeeds) {
+  // Arrival rate 0.5, service rate 1: 0.5 / (1 - 0.5) in the system on average. Batches weighted
+  // by count rather than time settle some 4% high.
+  double sum = 0.0;
+  for (unsigned long s = 1; s <= 20; ++s) {
+    seed(1000 * s);
+    TestNet net(mm1(0.5));
+    Sim sim(&net, 0.0, 1, 1, 0.05, 120);
+    ASSERT_TRUE(sim.run().ends_with("\nSIMULATION SUCCESSFUL")) << s;
+    sum += active(net).means().back();
+  }
+  EXPECT_NEAR(sum / 20.0, 1.0, 0.015);
 }
 
 TEST(Validation, PureDeathTransientMeanFollowsTheExponential) {

@@ -33,15 +33,14 @@ struct Probe : MeasureObj {
   }
   // One transient replication over one sampling point, rewound as the engine does.
   bool replicate(double x, int n) {
-    mean_transient.resize(1);
-    m2.resize(1);
-    mean_transient_iter = mean_transient.begin();
-    m2_iter = m2.begin();
-    set({}, {}, {}, {}, precision_reached);
+    if (n == 0) prepareSamplingPoints(1);
+    rewind();
     return makeTransientAnalysis(alpha, x, n, true);
   }
-  bool analyse(Values block) {
-    SampleBlocks.assign(1, std::move(block));
+  bool analyse(const Values& block) {
+    prepareSamplingPoints(1);
+    rewind();
+    for (double x : block) addBatchValue(x);
     return makeStationaryAnalysis(alpha, 0.0, 0.0);
   }
   std::pair<std::string, std::string> written(int mode, const DateTime* start = nullptr,
@@ -91,23 +90,31 @@ TEST(MeasureObj, TransientAnalysisKeepsRunningStatisticsAcrossReplications) {
   EXPECT_EQ(probe.AveragedMean.size(), 1u);
 }
 
-TEST(MeasureObj, StationaryAnalysisOfOneBlock) {
-  Probe probe(0.9);
-  EXPECT_TRUE(probe.analyse({1, 2, 3, 4, 5}));
-  const double h = (2.776 + (3.747 - 2.776) * (0.025 / 0.03)) * std::sqrt(2.5 / 5.0);
+TEST(MeasureObj, StationaryAnalysisNeedsTenUncorrelatedBatches) {
+  // Alternating 1 and 3: mean 2, batch variance 10/9, lag-1 autocorrelation -0.9.
+  const Values alternating{1, 3, 1, 3, 1, 3, 1, 3, 1, 3};
+  const double h = (2.262 + (2.821 - 2.262) * (0.025 / 0.03)) * std::sqrt(10.0 / 9.0 / 10.0);
+  struct Case { Values block; double alpha, epsMax; bool precise; size_t analyses; };
+  for (const auto& [block, alpha, epsMax, precise, analyses] : {
+           Case{alternating, 0.05, 0.5, true, 1}, Case{alternating, 0.05, 0.4, false, 1},
+           Case{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.05, 1e9, false, 1},  // correlated
+           Case{{1, 3, 1, 3, 1, 3, 1, 3, 1}, 0.05, 1e9, false, 0},     // too few batches
+           Case{Values(10, 0.0), 0.05, 1e9, false, 1},
+           Case{{1, -1, 2, -2, 0, 1, -1, 2, -2, 0}, 0.05, 0.0, true, 1}}) {  // mean exactly 0
+    Probe probe(epsMax);
+    probe.alpha = alpha;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(probe.analyse(block), precise) << block.size() << " " << alpha << " " << epsMax;
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(probe.AveragedMean.size(), analyses);
+  }
+  Probe probe(0.5);
+  probe.analyse(alternating);
+  EXPECT_EQ(probe.AveragedMean.back(), 2.0);
+  EXPECT_NEAR(probe.Variance.back(), 10.0 / 9.0, 1e-12);
   EXPECT_NEAR(probe.DeltaX.back(), h, 1e-12);
-  EXPECT_NEAR(probe.Epsilon.back(), h / 3.0, 1e-12);
-  // A negative mean is judged by the size of its relative half-width.
-  Probe negative(0.5);
-  EXPECT_FALSE(negative.analyse({-1, -2, -3, -4, -5}));
-  EXPECT_NEAR(negative.Epsilon.back(), -h / 3.0, 1e-12);
-  // A zero mean: all zeros never count as precise, cancelling values do; the flag stays.
-  Probe zero;
-  EXPECT_FALSE(zero.analyse({0, 0, 0, 0, 0}));
-  EXPECT_TRUE(zero.analyse({1, -1, 2, -2, 0}));
-  EXPECT_FALSE(zero.precisionReached());
-  EXPECT_FALSE(zero.analyse({4}));  // one value has no variance: not analysed
-  EXPECT_EQ(zero.AveragedMean.size(), 2u);
+  EXPECT_NEAR(probe.Epsilon.back(), h / 2.0, 1e-12);
+  EXPECT_EQ(probe.batchLength(), 1u);
 }
 
 TEST(MeasureObj, PercentRuleLowersTheRequiredPortion) {
