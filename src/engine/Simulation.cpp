@@ -463,6 +463,13 @@ bool Simulation::timeLimitReached(unsigned long grace) const {
   return static_cast<unsigned long>(std::time(nullptr) - runStart) >= secmax + grace;
 }
 
+bool Simulation::analysisPossible() const {
+  if (student_level_supported(1.0 - alpha / 2.0)) return true;
+  // Without a quantile every half-width would be 0 and every measure precise at once.
+  std::cout << "\nNO ANALYSIS POSSIBLE: THE CONFIDENCE MUST BE AT LEAST 80 AND BELOW 100.";
+  return false;
+}
+
 void Simulation::rebuildNet() {
   resetCurrentTime();
   net->clearMaps();
@@ -505,6 +512,7 @@ void Simulation::sampleAt(Binding& sentinel, bool samplingPoint, bool& done) {
 
 void Simulation::run_transient(double& alpha) {
   this->alpha = alpha;
+  if (!analysisPossible()) return;
   loop = 0;
   bool done = false;
   interval = (stop.FullDateTime() - start->FullDateTime()) / (nofsampling - 1);
@@ -569,6 +577,7 @@ void Simulation::run_transient(double& alpha) {
 
 void Simulation::run_stationary(double& alpha) {
   this->alpha = alpha;
+  if (!analysisPossible()) return;
   bool ok = false;
   int events = 0;
   rebuildNet();

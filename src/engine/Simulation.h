@@ -93,6 +93,8 @@ class Simulation : public RunContext {
                    bool measureLine);
   void logFiring(const Binding* binding);
   bool timeLimitReached(unsigned long grace = 0) const;
+  // False, after the closing line saying so, when the confidence has no quantile.
+  bool analysisPossible() const;
   void rebuildNet();
 
   int nofsampling;

@@ -101,6 +101,8 @@ double student_distr(int df, double level) {
   return row[low] + (row[low + 1] - row[low]) * f;
 }
 
+bool student_level_supported(double level) { return level >= 0.9 && level < 1.0; }
+
 MeasureObj::MeasureObj(const char* name, NetClass* net, bool watch)
     : DefaultGM(name, "Result", net), watch(watch) {}
 
@@ -127,6 +129,7 @@ void MeasureObj::prepareSamplingPoints(int count) {
 }
 
 void MeasureObj::rewind() {
+  unsettledPoints = 0;
   AveragedMean.clear();
   Variance.clear();
   DeltaX.clear();
@@ -178,6 +181,11 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int n, bool last
     const double halfWidth = t * std::sqrt(variance) / std::sqrt(static_cast<double>(n) + 1.0);
     DeltaX.push_back(halfWidth);
     Epsilon.push_back(mean != 0.0 ? halfWidth / mean : 0.0);
+    // Replications that all agree prove nothing before there are enough of them, and a missing
+    // quantile makes a half-width of 0 that proves nothing either.
+    if (!(t > 0.0) || (variance == 0.0 && n + 1 < static_cast<int>(MIN_AGREEING_REPLICATIONS))) {
+      ++unsettledPoints;
+    }
     if (last) precision_reached = measure_reached_precision(n + 1, m, false);
   }
   return precision_reached;
@@ -193,8 +201,9 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
   DeltaX.push_back(t * std::sqrt(estimate.variance) /
                    std::sqrt(static_cast<double>(estimate.batches)));
   batchesMerged = estimate.merged;
-  // Correlated batches make the half-width too narrow to show precision.
-  const bool trustworthy = estimate.independent();
+  // A missing quantile makes the half-width 0 and correlated batches make it too narrow: neither
+  // shows precision.
+  const bool trustworthy = t > 0.0 && estimate.independent();
   if (estimate.mean != 0.0) {
     Epsilon.push_back(DeltaX.back() / estimate.mean);
     const bool reached =
@@ -216,7 +225,7 @@ bool MeasureObj::measure_reached_precision(unsigned int n, unsigned int m, bool 
   const long allowed = static_cast<long>(std::floor(md - md * PrecPortion));
   // Compared by magnitude: a negative mean gives a negative relative half-width, which is no
   // more precise than its positive counterpart.
-  long count = 0;
+  long count = last ? 0 : unsettledPoints;
   if (last) {
     if (!Epsilon.empty() && std::fabs(Epsilon.back()) >= EpsMax) count = 1;
   } else {

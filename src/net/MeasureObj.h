@@ -15,12 +15,18 @@ class Binding;
 double normal_distr(double p);
 // Student-t quantile for df degrees of freedom at a two-sided level.
 double student_distr(int df, double level);
+// Whether student_distr has a quantile for the level: from 0.9 up to, not including, 1.
+bool student_level_supported(double level);
 
 // Abstract performance measure. A model subclass supplies the value and the kind; this class keeps
 // the samples, the running statistics over replications, the estimates and the precision test.
 class MeasureObj : public DefaultGM {
  public:
   static const unsigned int PREC_LIMIT = 1000;
+  // A sampling point whose replications all gave the same value is not precise before this many
+  // replications: a point showing one value in three of four replications still shows the other
+  // before then, but for one run in a million.
+  static const unsigned int MIN_AGREEING_REPLICATIONS = 50;
 
   MeasureObj(const char* name, NetClass* net, bool watch);
   ~MeasureObj() override;
@@ -103,4 +109,7 @@ class MeasureObj : public DefaultGM {
   bool percent_rule = false;
   double PrecPortion = 1.0;
   bool precision_reached = false;
+  // Sampling points of the current replication that cannot count as precise whatever their
+  // relative half-width.
+  unsigned int unsettledPoints = 0;
 };

@@ -53,12 +53,17 @@ struct Sim : Simulation {
     net->buildNet();
     init();
   }
-  // What the run prints; a RESTART run splits with these repeats and thresholds.
-  std::string run(int repeats = 4, double thrmin = 3.0, double thrmax = 7.0, int thrnumber = 1) {
+  std::string run(double alpha = 0.05) {  // what the run prints
+    if (mode == 2) return restart(4, 3.0, 7.0, 1, alpha);
     testing::internal::CaptureStdout();
-    double alpha = 0.05;
-    if (mode == 2) run_restart(alpha, repeats, thrmin, thrmax, thrnumber);
-    else mode == 0 ? run_transient(alpha) : run_stationary(alpha);
+    mode == 0 ? run_transient(alpha) : run_stationary(alpha);
+    return testing::internal::GetCapturedStdout();
+  }
+  // What a RESTART run with these repeats and thresholds prints.
+  std::string restart(int repeats, double thrmin, double thrmax, int thrnumber,
+                      double alpha = 0.05) {
+    testing::internal::CaptureStdout();
+    run_restart(alpha, repeats, thrmin, thrmax, thrnumber);
     return testing::internal::GetCapturedStdout();
   }
   std::string results() {  // what the shutdown writes

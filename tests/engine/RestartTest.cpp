@@ -107,7 +107,7 @@ TEST(Restart, ThreeRepeatsDivideTheWeightAndPutTheFallingPathBackTwice) {
   Sim sim(&net, 3.5, 1, 2, 0.0);
   Recorder::events.clear();
   EXPECT_TRUE(
-      sim.run(3, 1.0, 2.0, 0).ends_with("\n\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."));
+      sim.restart(3, 1.0, 2.0, 0).ends_with("\n\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."));
   // The level is the token count. The rise to 1 at +1 splits (weight 1/3), the rise to 2 at +2
   // again (1/9); the fall at +2.5 is put back twice and the third pops the state (1/3 again). A
   // retrial that runs past the stop time ends like a fall, so the level-1 state runs three times.
@@ -128,7 +128,7 @@ TEST(Restart, WithOneRepeatFiresAsAStationaryRunDoes) {
     TestNet net([](TestNet& n) { rareMM1(n), n.addMeasure(new Recorder(&n, "queue")); });
     Sim sim(&net, 3000.0, 1, mode, 0.0);
     Recorder::events.clear();
-    sim.run(1, 1.0, 7.0, 5);
+    sim.restart(1, 1.0, 7.0, 5);
     fired[mode - 1] = Recorder::events;
   }
   ASSERT_EQ(fired[0].size(), 1000u);

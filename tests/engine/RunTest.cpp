@@ -26,12 +26,13 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtTwoFiveOrOneSamplingPoints
   InOwnFolder folder;
   struct Case { double stop; int points; Values inB, inC; int loops, t2Fired; };
   // Five points at +0..+4: the events at +1 and +2 fall on points and are fired before them.
-  // Precision is first reached at the last point of the 7th replication, after its earlier points
-  // have reported the state before; the 8th replication finds every measure finished.
+  // Replications that all agree settle a point with the 50th: precision is first reached at the
+  // last point of the 50th replication, after its earlier points have reported the state before;
+  // the 51st replication finds every measure finished.
   // Two points, stop at +1.5: t2, due at +2, never fires. One point, the start: each replication
-  // ends after its first firing, and the only point is the last one: done with the 7th.
-  for (const Case& c : {Case{4.0, 5, {0, 1, 0, 0, 0}, {0, 0, 1, 1, 1}, 8, 1},
-                        Case{1.5, 2, {0, 1}, {0, 0}, 8, 0}, Case{4.0, 1, {0}, {0}, 7, 0}}) {
+  // ends after its first firing, and the only point is the last one: done with the 50th.
+  for (const Case& c : {Case{4.0, 5, {0, 1, 0, 0, 0}, {0, 0, 1, 1, 1}, 51, 1},
+                        Case{1.5, 2, {0, 1}, {0, 0}, 51, 0}, Case{4.0, 1, {0}, {0}, 50, 0}}) {
     TestNet net(chain);
     Sim sim(&net, c.stop, c.points, 0);
     EXPECT_EQ(sim.run(), kSuccess);
@@ -78,8 +79,8 @@ TEST(TransientRun, RunTimeLimitOf15AbortsAndWarnsBelowSixReplicationsAnd0IsNone)
   run(std::type_identity<AgingProbe<1>>(), 15,
       "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN TEN.\n"
       "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.", 0);
-  run(std::type_identity<AgingProbe<7>>(), 15, kSuccess, 7);  // a success at the limit stands
-  run(std::type_identity<AgingProbe<1>>(), 0, kSuccess, 7);
+  run(std::type_identity<AgingProbe<50>>(), 15, kSuccess, 50);  // a success at the limit stands
+  run(std::type_identity<AgingProbe<1>>(), 0, kSuccess, 50);
 }
 
 TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
@@ -117,4 +118,14 @@ TEST(StationaryRun, ConstantMeasureSucceedsAtTheTenthBatchEndAndWritesTheResults
             "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 5e+04\n\nMeasure: full\n"
             "\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n"
             "\t1.000000e+00\t0.000000e+00\t[1.000000e+00;1.000000e+00]\t0.000000e+00\n\n\n");
+}
+
+TEST(Runs, AConfidenceWithoutQuantileIsRefusedBeforeAnyFiring) {
+  for (int mode : {0, 1}) {
+    TestNet net([](TestNet& n) { cycling(n, true); });
+    Sim sim(&net, 10.0, 2, mode);
+    EXPECT_EQ(sim.run(0.3),  // confidence 70
+              "\nNO ANALYSIS POSSIBLE: THE CONFIDENCE MUST BE AT LEAST 80 AND BELOW 100.");
+    EXPECT_EQ(net.getTransition("loop")->getFireCount(), 0) << mode;
+  }
 }

@@ -223,4 +223,17 @@ inline std::function<void(TestNet&)> mm1(double rho) {
   };
 }
 
+// One token, taken at once by "light" (weight 1) into place l or by "heavy" (weight 3) into h;
+// the measures "light" and "heavy" count the tokens there: 1/4 and 3/4 on average.
+inline void oneToThree(TestNet& n) {
+  n.place("p", 1);
+  n.place("l", 2);
+  n.place("h", 3);
+  step(n, "p", "light", 1, {.firingWeight = 1.0, .priority = 1}, "l");
+  step(n, "p", "heavy", 2, {.firingWeight = 3.0, .priority = 1}, "h");
+  n.tokens("p", 1);
+  measure(n, "light", "l", false);
+  measure(n, "heavy", "h", false);
+}
+
 }  // namespace testnet
