@@ -63,8 +63,8 @@ struct Tally {
   void print(const char* unit) const {
     const double p = static_cast<double>(covered) / runs;
     std::printf("| %-26s | %4d | %5.1f%% +- %.1f | %8.4f | %8.4f | %10.0f %-12s |", name.c_str(),
-                runs, 100.0 * p, 100.0 * std::sqrt(p * (1.0 - p) / runs), estimates / runs,
-                exact, length / runs, unit);
+                runs, 100.0 * p, 100.0 * std::sqrt(p * (1.0 - p) / runs), estimates / runs, exact,
+                length / runs, unit);
     if (batch > 0.0) {
       std::printf(" %6.0f |\n", batch / runs);
     } else {
@@ -122,8 +122,9 @@ int main(int argc, char** argv) {
   first = argc > 2 ? std::atoi(argv[2]) : 0;
   std::ostringstream sink;
   std::streambuf* console = std::cout.rdbuf(sink.rdbuf());
-  std::printf("| case | runs | coverage +- s.e. | mean estimate | exact | mean run length | "
-              "mean batch (events) |\n|---|---|---|---|---|---|---|\n");
+  std::printf(
+      "| case | runs | coverage +- s.e. | mean estimate | exact | mean run length | "
+      "mean batch (events) |\n|---|---|---|---|---|---|---|\n");
   std::fflush(stdout);
   queue(0.5, seeds, 1000000);
   queue(0.8, seeds, 1500000);

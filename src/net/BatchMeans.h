@@ -57,9 +57,9 @@ class BatchMeans {
     Batch last{0.0, 0.0};
   };
   struct Spread {
-    double squares;     // sum of the squared residuals
+    double squares;  // sum of the squared residuals
     double correlation;
-    bool lossy;         // the shift lies so far off that the sums lost most of their digits
+    bool lossy;  // the shift lies so far off that the sums lost most of their digits
   };
 
   void addAt(size_t level, Batch batch);

@@ -15,13 +15,7 @@
 
 namespace enginetest {
 
-using testnet::active;
-using testnet::dying;
-using testnet::measure;
-using testnet::mm1;
-using testnet::Probe;
-using testnet::step;
-using testnet::TestNet;
+using namespace testnet;
 using Opt = testnet::TestTransition::Options;
 using Values = std::vector<double>;
 

@@ -198,8 +198,7 @@ inline void step(TestNet& n, const char* from, const char* name, int id,
   n.linkTransitionToPlace(name, to, 1);
 }
 
-// Ten tokens, each dying after an exponential delay of mean 1 (an infinite server): 10 e^-t of
-// them are alive on average at time t.
+// Ten tokens, each dying after an exponential delay of mean 1 (an infinite server).
 template <class M = Probe>
 void dying(TestNet& n, bool timeAveraged = false) {
   n.place("alive", 1);
@@ -210,8 +209,7 @@ void dying(TestNet& n, bool timeAveraged = false) {
   measure<M>(n, "alive", "alive", timeAveraged);
 }
 
-// Arrivals at rate rho into a queue served at rate 1, measured by the time-averaged number in the
-// system, whose stationary mean is rho / (1 - rho).
+// Arrivals at rate rho, service at rate 1; the time-averaged number in the system, rho / (1 - rho).
 inline std::function<void(TestNet&)> mm1(double rho) {
   return [rho](TestNet& n) {
     n.place("queue", 1);
@@ -226,9 +224,8 @@ inline std::function<void(TestNet&)> mm1(double rho) {
 // One token, taken at once by "light" (weight 1) into place l or by "heavy" (weight 3) into h;
 // the measures "light" and "heavy" count the tokens there: 1/4 and 3/4 on average.
 inline void oneToThree(TestNet& n) {
-  n.place("p", 1);
-  n.place("l", 2);
-  n.place("h", 3);
+  int id = 0;
+  for (const char* place : {"p", "l", "h"}) n.place(place, ++id);
   step(n, "p", "light", 1, {.firingWeight = 1.0, .priority = 1}, "l");
   step(n, "p", "heavy", 2, {.firingWeight = 3.0, .priority = 1}, "h");
   n.tokens("p", 1);
