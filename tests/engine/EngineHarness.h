@@ -106,7 +106,7 @@ void cycling(TestNet& n, bool timeAveraged) {
 struct InOwnFolder {
   InOwnFolder() {
     const auto folder =
-        previous / "engine-tests" / testing::UnitTest::GetInstance()->current_test_info()->name();
+        previous / "test-folders" / testing::UnitTest::GetInstance()->current_test_info()->name();
     std::filesystem::remove_all(folder);
     std::filesystem::create_directories(folder);
     std::filesystem::current_path(folder);
