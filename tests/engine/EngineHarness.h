@@ -47,16 +47,15 @@ struct Sim : Simulation {
     net->buildNet();
     init();
   }
-  std::string run(double alpha = 0.05) {  // what the run prints
-    if (mode == 2) return restart(4, 3.0, 7.0, 1, alpha);
+  std::string run(double alpha = 0.05) {  // what a transient or stationary run prints
     testing::internal::CaptureStdout();
     mode == 0 ? run_transient(alpha) : run_stationary(alpha);
     return testing::internal::GetCapturedStdout();
   }
   // What a RESTART run with these repeats and thresholds prints.
-  std::string restart(int repeats, double thrmin, double thrmax, int thrnumber,
-                      double alpha = 0.05) {
+  std::string restart(int repeats, double thrmin, double thrmax, int thrnumber) {
     testing::internal::CaptureStdout();
+    double alpha = 0.05;
     run_restart(alpha, repeats, thrmin, thrmax, thrnumber);
     return testing::internal::GetCapturedStdout();
   }

@@ -1,20 +1,15 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 
+#include "EngineHarness.h"
 #include "frontend/MainClass.h"
 #include "sockets/win_socket.h"
 #include "support/Forked.h"
-#include "support/TestNet.h"
 
-using namespace testnet;
+using namespace enginetest;
 using Writes = std::vector<std::string>;
 
 namespace {
@@ -34,12 +29,12 @@ struct Recorder {
   }
 };
 
-const DateTime kStart, kStop(63000000000.25);  // kStart: 86400 seconds
+const DateTime kStop(63000000000.25);  // kOrigin is 86400 seconds
 
 // Numeric time in mode 0 only; the result socket is the recorder if one is given.
 struct TestSim : Simulation {
   TestSim(NetClass* net, int mode, Recorder* recorder = nullptr, const char* resport = "NULL")
-      : Simulation(net, "video", resport, kStart, kStop, 1, mode, mode == 0, false, 0.05, 1.0, 0),
+      : Simulation(net, "video", resport, kOrigin, kStop, 1, mode, mode == 0, false, 0.05, 1.0, 0),
         recorder(recorder) {}
   void initMeasureSocket() override {
     if (recorder == nullptr) return Simulation::initMeasureSocket();
@@ -102,11 +97,8 @@ TEST(SimulationObject, ResultLinesAreGroupedPerModeAndExitComesLast) {
 }
 
 TEST(SimulationObject, ReportsWithoutASocketOrBeforeInitGoToTheSimLog) {
-  char folder[] = "/tmp/simobjectXXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  Logging* log = MainClass::getLog();
-  log->setLogFolder(folder);
-  log->open();
+  InOwnFolder folder;
+  MainClass::getLog()->open();
   TestNet net([](TestNet&) {});
   DefaultGM place("queue", "Place", &net), transition("serve", "Transition", &net);
   ReportedMeasure measure("load", true, false, {2.5, 0.5});
@@ -122,11 +114,8 @@ TEST(SimulationObject, ReportsWithoutASocketOrBeforeInitGoToTheSimLog) {
       EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     }
   }
-  log->close();
-  log->setLogFolder(".");
-  std::stringstream text;
-  text << std::ifstream(std::string(folder) + "/sim.log").rdbuf();
-  EXPECT_EQ(text.str(),
+  MainClass::getLog()->close();
+  EXPECT_EQ(readFile("sim.log"),
             "meassureOut not initialized: 2.5\n"
             "displayOut not initialized: 1\n"
             "meassureOut not initialized for measure object: 2.5\n"
@@ -134,13 +123,6 @@ TEST(SimulationObject, ReportsWithoutASocketOrBeforeInitGoToTheSimLog) {
             "NO_SOCK: TIME;86400\nqueue<Place>;3\n\n"
             "NO_SOCK: TIME;86400\nserve<Transition:Display>;1.5\n"
             "NO_SOCK: TIME;86400\nload<Result:Mean>,<-ConfMin>,<+ConfMax>;2.5,2,3\n\n");
-  std::filesystem::remove_all(folder);
-}
-
-TEST(SimulationObjectDeathTest, OnlyOneSimulationLivesAtATime) {
-  TestNet net([](TestNet&) {});
-  TestSim first(&net, 1);
-  EXPECT_DEATH(TestSim(&net, 1), "sim == NULL");
 }
 
 TEST(SimulationObject, SameHostPeerReceivesHeaderAndExit) {
@@ -160,26 +142,4 @@ TEST(SimulationObject, SameHostPeerReceivesHeaderAndExit) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Try to connect to: " + resport + "\nconnection established..\n");
   EXPECT_EQ(peer.wait(), 0);
-}
-
-TEST(SimulationObject, LoopbackPeerReceivesHeaderAndExit) {
-  const int listener = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};  // port 0: any free port
-  auto* named = reinterpret_cast<sockaddr*>(&address);
-  socklen_t length = sizeof address;
-  ASSERT_TRUE(listener >= 0 && bind(listener, named, length) == 0 && listen(listener, 1) == 0 &&
-              getsockname(listener, named, &length) == 0);
-  const std::string resport = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-  TestNet net([](TestNet&) {});
-  testing::internal::CaptureStdout();
-  TestSim(&net, 0, nullptr, resport.c_str()).init();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "Try to connect to: " + resport + "\nconnection established..\n");
-  win_socket peer(accept(listener, nullptr, nullptr));
-  const std::string sent = "NETNAME;video\nXTICKFORMAT;0\nSTARTTIME;86400\n"
-                           "ENDTIME;63000000000.25\nTIME;86400\nEXIT;0\n";
-  char received[128] = {};
-  EXPECT_EQ(peer.read(received, sent.size(), sizeof received, 5), static_cast<int>(sent.size()));
-  EXPECT_EQ(received, sent);
-  close(listener);
 }
