@@ -1,13 +1,11 @@
 #include <arpa/inet.h>
-#include <sys/wait.h>
 
-#include <csignal>
-#include <cstdio>
 #include <thread>
 
 #include "engine/EngineHarness.h"
 #include "frontend/TokenGame.h"
 #include "sockets/win_socket.h"
+#include "support/Forked.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -26,36 +24,26 @@ void play(TestNet& n) {
   measure(n, "inQ", "q", false);
 }
 
-// A loopback listener on the port (0: any free one, written back); -1 on failure.
+// A loopback listener on any free port, written back; -1 on failure.
 int listener(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0), reuse = 1;  // past games leave TIME_WAITs
-  sockaddr_in a{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   auto* at = reinterpret_cast<sockaddr*>(&a);
   socklen_t size = sizeof a;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
   if (bind(fd, at, size) | listen(fd, 1) | getsockname(fd, at, &size)) return close(fd), -1;
   return port = ntohs(a.sin_port), fd;
 }
 
-// The game in a child process, so that one that dies or hangs cannot take the tests with it.
-struct Game {
-  explicit Game(const std::string& resport = "NULL") : pid((std::fflush(stdout), fork())) {
-    if (pid != 0) return;
+// The game in a child process, so that one that dies or hangs cannot take the tests with it. The
+// game is gone, and its result socket closed, before the process ends.
+Forked game(const std::string& resport = "NULL") {
+  return Forked([resport] {
     TestNet net(play);
     net.buildNet();
-    std::_Exit([&] {  // the game is gone, and its result socket closed, before the process ends
-      TokenGame game(&net, "net", resport, kOrigin);
-      return game.run(), game.shutdown(), game.hasFailed() ? 1 : 0;
-    }());
-  }
-  int status() {  // the exit code; -1 after a signal, or when still running after 20 s
-    int s = 0;
-    for (int i = 0; i < 2000; ++i, sleep_for(10ms))
-      if (waitpid(pid, &s, WNOHANG) == pid) return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
-    return kill(pid, SIGKILL), waitpid(pid, &s, 0), -1;
-  }
-  pid_t pid;
-};
+    TokenGame game(&net, "net", resport, kOrigin);
+    return game.run(), game.shutdown(), game.hasFailed() ? 1 : 0;
+  });
+}
 
 // The front end on port 2020, or another connection; a '|' in a command cuts it into two writes
 // 200 ms apart, and an answer of the given size is awaited at most 10 s.
@@ -79,7 +67,7 @@ struct Gui {
 TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines) {
   int port = 0;
   const int results = listener(port);
-  Game game("127.0.0.1:" + std::to_string(port));
+  Forked peer = game("127.0.0.1:" + std::to_string(port));
   Gui gui;
   const std::string changed = "PLACES:q;p#TRANSITIONS:T1;T3#BREAKPOINTS:5#\n";
   // clang-format off
@@ -102,21 +90,16 @@ TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines)
   // clang-format on
   for (const auto& [command, answer] : dialogue)
     EXPECT_EQ(gui.ask(command, answer.size()), answer) << command;
-  EXPECT_EQ(game.status(), 0);
+  EXPECT_EQ(peer.wait(), 0);
   const std::string lines = "NETNAME;net\nXTICKFORMAT;3\nTIME;86400\nSTARTTIME;86400\nEXIT;0\n";
   EXPECT_EQ(Gui(new win_socket(accept(results, nullptr, nullptr))).ask("", lines.size()), lines);
   close(results);
 }
 
-TEST(TokenGame, EndsWithoutHangingWhenTheFrontEndVanishesMidStepOrThePortIsTaken) {
-  Game game;
+TEST(TokenGame, EndsWithoutHangingWhenTheFrontEndVanishesMidStep) {
+  Forked peer = game();
   EXPECT_EQ(Gui().ask("SINGLESTEP#", 7).substr(0, 7), "Fired: ");
-  EXPECT_EQ(game.status(), 0);  // not killed by a write to the closed connection
-  int port = 2020;
-  const int taken = listener(port);
-  ASSERT_GE(taken, 0);
-  EXPECT_EQ(Game().status(), 1);
-  close(taken);
+  EXPECT_EQ(peer.wait(), 0);  // not killed by a write to the closed connection
 }
 
 }  // namespace

@@ -1,17 +1,18 @@
 #pragma once
 
-// A peer in another process for the socket tests: the child runs body and exits with its result,
-// skipping the parent's exit handlers.
+// A peer in another process: the child runs body and exits with its result, skipping the parent's
+// exit handlers; output still buffered is written before the fork, so only once.
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <functional>
 
 struct Forked {
   pid_t pid;
-  explicit Forked(const std::function<int()>& body) : pid(fork()) {
+  explicit Forked(const std::function<int()>& body) : pid((std::fflush(stdout), fork())) {
     if (pid == 0) _exit(body());
   }
   ~Forked() { wait(); }
