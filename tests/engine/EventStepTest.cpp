@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "EngineHarness.h"
-#include "frontend/MainClass.h"
 
 using namespace enginetest;
 
@@ -117,15 +116,4 @@ TEST(EventStep, PastTheStopTimeAPlaceholderThatConvertsIsStillFound) {
   Sim sim(&net, 5.0);
   ASSERT_EQ(sim.next(), "late");  // the run then ends by its stop time, not at a dead marking
   EXPECT_EQ(sim.events.front()->getTime(), kOrigin + 100.0);
-}
-
-TEST(EventStep, SettingTheClockToItsOwnTimeLogsNothing) {
-  InOwnFolder folder;
-  TestNet net([](TestNet& n) { n.transition("t", 1, det(1.0)); });
-  Sim sim(&net, 10.0);
-  sim.initialized = false;  // as before init(), when a changed time is logged
-  MainClass::getLog()->open();
-  for (double offset : {0.0, 5.0, 5.0}) sim.updateSimulationTime(kOrigin + offset);
-  MainClass::getLog()->close();
-  EXPECT_EQ(readFile("sim.log"), "measureOut not initialized, couldn't send Time: 00:00:05@01/01/0001\n");
 }

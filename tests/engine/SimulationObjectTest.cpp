@@ -105,6 +105,7 @@ TEST(SimulationObject, ReportsWithoutASocketOrBeforeInitGoToTheSimLog) {
   {
     TestSim sim(&net, 1);
     sim.analysisState = 1;
+    for (double offset : {0.0, 5.0, 5.0}) sim.updateSimulationTime(kOrigin + offset);  // one change
     for (double value : {2.5, 3.0}) {  // before init and after it
       sim.measureOut(&place, value);
       sim.displayOut(&transition, value - 1.5);
@@ -116,13 +117,14 @@ TEST(SimulationObject, ReportsWithoutASocketOrBeforeInitGoToTheSimLog) {
   }
   MainClass::getLog()->close();
   EXPECT_EQ(readFile("sim.log"),
+            "measureOut not initialized, couldn't send Time: 00:00:05@01/01/0001\n"
             "meassureOut not initialized: 2.5\n"
             "displayOut not initialized: 1\n"
             "meassureOut not initialized for measure object: 2.5\n"
             "************** starting init()... *****************\n"
-            "NO_SOCK: TIME;86400\nqueue<Place>;3\n\n"
-            "NO_SOCK: TIME;86400\nserve<Transition:Display>;1.5\n"
-            "NO_SOCK: TIME;86400\nload<Result:Mean>,<-ConfMin>,<+ConfMax>;2.5,2,3\n\n");
+            "NO_SOCK: TIME;86405\nqueue<Place>;3\n\n"
+            "NO_SOCK: TIME;86405\nserve<Transition:Display>;1.5\n"
+            "NO_SOCK: TIME;86405\nload<Result:Mean>,<-ConfMin>,<+ConfMax>;2.5,2,3\n\n");
 }
 
 TEST(SimulationObject, SameHostPeerReceivesHeaderAndExit) {
