@@ -194,7 +194,7 @@ TEST_F(TransitionTest, FiringCountsReportsAndSearchesAgainAtItsTime) {
   InOwnFolder folder;  // with no result socket the reports go to the sim log
   MainClass::getLog()->open();
   Place* s = place("S", 5);
-  Transition* t = transition("T", Options::deterministic(2.0));
+  Transition* t = transition("T", det(2.0));
   link({{"S", "T"}, {"T", "S"}});
   net.tokens("S", 1);
   t->setWatch(true);

@@ -36,7 +36,6 @@ class TestTransition : public Transition {
     double delay = 0.0;  // the deterministic delay or the exponential mean
 
     static Options exponential(double mean) { return {.kind = Kind::exponential, .delay = mean}; }
-    static Options deterministic(double d) { return {.kind = Kind::deterministic, .delay = d}; }
   };
 
   TestTransition(int id, const char* name, NetClass* net, const Options& options)
@@ -199,14 +198,13 @@ inline void step(TestNet& n, const char* from, const char* name, int id,
 }
 
 // Ten tokens, each dying after an exponential delay of mean 1 (an infinite server).
-template <class M = Probe>
-void dying(TestNet& n, bool timeAveraged = false) {
+inline void dying(TestNet& n, bool timeAveraged = false) {
   n.place("alive", 1);
   n.transition("die", 1, {.infinite = true, .kind = TestTransition::Options::Kind::exponential,
                           .delay = 1.0});
   n.linkPlaceToTransition("alive", "die", 1);
   n.tokens("alive", 10);
-  measure<M>(n, "alive", "alive", timeAveraged);
+  measure(n, "alive", "alive", timeAveraged);
 }
 
 // Arrivals at rate rho, service at rate 1; the time-averaged number in the system, rho / (1 - rho).
