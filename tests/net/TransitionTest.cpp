@@ -67,25 +67,6 @@ TEST_F(TransitionTest, AffectedTransitionLists) {
   EXPECT_EQ(t->getCouldDisableTransitions(), (std::list<Transition*>{u, g, g}));
 }
 
-// Two transitions bind the same token; when one takes it, the other lets go and looks again.
-TEST_F(TransitionTest, SharedTokenConflictAndEventList) {
-  Place* a = place("A");
-  Transition* t1 = transition("T1");
-  Transition* t2 = transition("T2");
-  link({{"A", "T1"}, {"A", "T2"}});
-  net.tokens("A", 1);
-  for (Transition* t : {t1, t2}) t->startup();
-  Ptr<Token> x = a->getFullMarking().front(), y(new Token_int(9));
-  a->addToken(y);  // nobody is told: only the conflict makes T2 search again
-  t1->fire(t1->getNextEvent(), 1.0);
-  ASSERT_NE(t2->getNextEvent(), nullptr);
-  EXPECT_TRUE(t2->getNextEvent()->getBoundTokens()->front() == y);
-  EXPECT_FALSE(x->containsTransition(t2));
-  t1->fire(t1->getNextEvent(), 1.0);
-  EXPECT_TRUE(t2->getNextEvent() == nullptr && !t2->getInEventList());
-  EXPECT_FALSE(y->containsTransition(t2));
-}
-
 TEST_F(TransitionTest, EnablingDegreeAndSpace) {
   for (auto [name, capacity, tokens] : {std::tuple{"A", 0u, 5}, {"Empty", 0u, 0}, {"Free", 0u, 0},
                                         {"Cap3", 3u, 1}, {"Full", 1u, 1}, {"Loop", 2u, 2}}) {
