@@ -28,6 +28,13 @@ inline Opt det(double delay, int priority = 0, double weight = 1.0) {
   return {.firingWeight = weight, .priority = priority, .kind = Opt::Kind::deterministic, .delay = delay};
 }
 
+// Sanitizer builds run many times slower: long runs are cut down there.
+#ifdef __SANITIZE_ADDRESS__
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // The calendar's first second, where every simulation here starts.
 inline const DateTime kOrigin;
 

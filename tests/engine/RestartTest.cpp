@@ -186,11 +186,7 @@ TEST(SavedState, FindsWhatARestoreCouldNotReproduceAndEndsTheRun) {
 TEST(RestartValidation, MM1OverflowMatchesRhoToTheEighthWithFarFewerEvents) {
   // Arrivals at rate 0.5, service at rate 1: P(N >= 8) = 0.5^8. Thresholds at 3, 5 and 7, four
   // trials each. Sanitizer builds run a twentieth as long, with bounds to match.
-#ifdef __SANITIZE_ADDRESS__
-  const double scale = 20.0;
-#else
-  const double scale = 1.0;
-#endif
+  const double scale = kSanitized ? 20.0 : 1.0;
   const double exact = std::pow(0.5, 8);
   double sum = 0.0, width = 0.0;
   int covered = 0;

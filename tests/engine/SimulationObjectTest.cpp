@@ -105,7 +105,7 @@ TEST(SimulationObject, ReportsWithoutASocketOrBeforeInitGoToTheSimLog) {
   {
     TestSim sim(&net, 1);
     sim.analysisState = 1;
-    for (double offset : {0.0, 5.0, 5.0}) sim.updateSimulationTime(kOrigin + offset);  // one change
+    for (double offset : {0.0, 5.0, 5.0}) sim.updateSimulationTime(kOrigin + offset);  // 1 change
     for (double value : {2.5, 3.0}) {  // before init and after it
       sim.measureOut(&place, value);
       sim.displayOut(&transition, value - 1.5);
