@@ -265,12 +265,19 @@ bool DateTime::Check(const std::string& text) {
 }
 
 DateTime DateTime::Today() {
+  // Every token is stamped with this; the value is in whole seconds, so the calendar conversion is
+  // done once per second of the clock (per thread, so no lock is needed).
+  static thread_local std::time_t cachedSecond = static_cast<std::time_t>(-1);
+  static thread_local double cachedValue = 0.0;
   const std::time_t now = std::time(nullptr);
+  if (now == cachedSecond) return DateTime(cachedValue);
   std::tm local{};
   if (now == static_cast<std::time_t>(-1) || localtime_r(&now, &local) == nullptr) {
     return MIN;
   }
-  return DateTime(&local);
+  cachedValue = DateTime(&local).FullDateTime();
+  cachedSecond = now;
+  return DateTime(cachedValue);
 }
 
 std::uint64_t DateTime::MakeDayNumber(month m, int day, int year) {

@@ -11,6 +11,7 @@ void Logging::open() {
   simlogging = openlog("sim", &simlog);
   translogging = openlog("trans", &translog);
   serverlogging = openlog("server", &serverlog);
+  publish();
 }
 
 void Logging::close() {
@@ -20,6 +21,14 @@ void Logging::close() {
   closelog(&tokenlogging, &tokenlog);
   closelog(&serverlogging, &serverlog);
   closelog(&clientlogging, &clientlog);
+  publish();
+}
+
+void Logging::publish() {
+  simStream = on(simlogging, simlog);
+  eventStream = on(eventlogging, eventlog);
+  transStream = on(translogging, translog);
+  tokenStream = on(tokenlogging, tokenlog);
 }
 
 void Logging::setLogFolder(const std::string& f) {

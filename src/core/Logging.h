@@ -14,11 +14,12 @@ class Logging {
     return theLog;
   }
   // Each log's stream while that log is on, else null, so that nothing is formatted for a log that
-  // is off: `if (auto* log = Logging::trans()) *log << ...`.
-  static std::fstream* sim() { return on(instance().simlogging, instance().simlog); }
-  static std::fstream* event() { return on(instance().eventlogging, instance().eventlog); }
-  static std::fstream* trans() { return on(instance().translogging, instance().translog); }
-  static std::fstream* token() { return on(instance().tokenlogging, instance().tokenlog); }
+  // is off: `if (auto* log = Logging::trans()) *log << ...`. Asked many times per event, so each is
+  // one load of a variable that opening and closing keep current.
+  static std::fstream* sim() { return simStream; }
+  static std::fstream* event() { return eventStream; }
+  static std::fstream* trans() { return transStream; }
+  static std::fstream* token() { return tokenStream; }
 
   Logging() = default;
   ~Logging();
@@ -46,6 +47,12 @@ class Logging {
 
  protected:
   static std::fstream* on(bool flag, std::fstream& log) { return flag ? &log : nullptr; }
+  void publish();
+
+  static inline std::fstream* simStream = nullptr;
+  static inline std::fstream* eventStream = nullptr;
+  static inline std::fstream* transStream = nullptr;
+  static inline std::fstream* tokenStream = nullptr;
 
   std::string folder = ".";
   std::string logindex;

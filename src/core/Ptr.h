@@ -13,18 +13,26 @@ class DereferencedNULL {};
 
 namespace ReferenceCountedSmartPointer {
 
+// Whether objects of type U carry their own count block.
+template <class U>
+inline constexpr bool EmbeddedBlock = std::is_base_of_v<CountedObject, U>;
+
 // Shared owning pointer: every Ptr to one object shares one count block, and the last one deletes
 // the object through its virtual destructor. A raw object is handed to a Ptr once; further owners
 // are made by copying a Ptr.
 //
 // Every change of target installs the new target before the old one is released: releasing may
 // destroy the object that holds this Ptr or the Ptr it was assigned from.
+//
+// An object derived from CountedObject carries its block: a Ptr taking it uses that block, and
+// the block goes with the object. Ptrs sharing one object must agree on where its block lives, so
+// conversions only go between two such types or two other ones.
 template <class T>
 class Ptr {
  public:
   Ptr() = default;
 
-  explicit Ptr(T* p) : m_pRawPtr(p), m_pRefCount(p != nullptr ? new PtrRefCounter : nullptr) {}
+  explicit Ptr(T* p) : m_pRawPtr(p), m_pRefCount(p != nullptr ? NewBlock(p) : nullptr) {}
 
   // Shares block c; a null p leaves c untouched, a null c gives p a block of its own.
   Ptr(T* p, PtrRefCounter* c) {
@@ -33,7 +41,7 @@ class Ptr {
     }
     m_pRawPtr = p;
     if (c == nullptr) {
-      m_pRefCount = new PtrRefCounter;
+      m_pRefCount = NewBlock(p);
       return;
     }
     m_pRefCount = c;
@@ -47,6 +55,7 @@ class Ptr {
   template <class U>
     requires std::is_convertible_v<U*, T*>
   Ptr(const Ptr<U>& other) : m_pRawPtr(other.GetRawPtr()), m_pRefCount(other.GetRefObject()) {
+    static_assert(EmbeddedBlock<U> == EmbeddedBlock<T>, "both types keep the block in the same place");
     AdjustRefCount();
   }
 
@@ -60,6 +69,7 @@ class Ptr {
   template <class U>
     requires std::is_convertible_v<U*, T*>
   Ptr& operator=(const Ptr<U>& other) {
+    static_assert(EmbeddedBlock<U> == EmbeddedBlock<T>, "both types keep the block in the same place");
     ReassignSelf(other.GetRawPtr(), other.GetRefObject());
     return *this;
   }
@@ -71,7 +81,7 @@ class Ptr {
     }
     T* oldRaw = m_pRawPtr;
     PtrRefCounter* oldCount = m_pRefCount;
-    m_pRefCount = p != nullptr ? new PtrRefCounter : nullptr;
+    m_pRefCount = p != nullptr ? NewBlock(p) : nullptr;
     m_pRawPtr = p;
     Release(oldRaw, oldCount);
     return *this;
@@ -108,6 +118,15 @@ class Ptr {
   PtrRefCounter* GetRefObject() const { return m_pRefCount; }
 
  private:
+  // The block of an object just handed over: its own, or a new one.
+  static PtrRefCounter* NewBlock(T* p) {
+    if constexpr (EmbeddedBlock<T>) {
+      return p->GetEmbeddedRefCounter();
+    } else {
+      return new PtrRefCounter;
+    }
+  }
+
   // Takes a reference in the block just copied; a block whose object has died yields null.
   void AdjustRefCount() {
     if (m_pRefCount != nullptr && !m_pRefCount->AddActiveRef()) {
@@ -144,8 +163,10 @@ class Ptr {
     }
     const int result = count->SubtractActiveRef();
     if (result != 0) {
+      // An embedded block goes with its object; since nothing raises the inactive count, no block
+      // ever has to outlive its object.
       delete raw;
-      if (result == DELETE_REF_COUNTER) {
+      if (!EmbeddedBlock<T> && result == DELETE_REF_COUNTER) {
         delete count;
       }
     }
@@ -158,6 +179,8 @@ class Ptr {
 // The result shares p's block when p holds a T; otherwise it is null and p's count is untouched.
 template <class T, class U>
 Ptr<T> Dynamic_Cast(const Ptr<U>& p) {
+  static_assert(EmbeddedBlock<T> == EmbeddedBlock<U>,
+                "both types keep the block in the same place");
   return Ptr<T>(dynamic_cast<T*>(p.GetRawPtr()), p.GetRefObject());
 }
 

@@ -10,8 +10,8 @@ namespace ReferenceCountedSmartPointer {
 // What SubtractActiveRef returns when the count block itself must go.
 constexpr int DELETE_REF_COUNTER = 22;
 
-// The count block shared by every Ptr to one object. The counts are 64 bits wide so no number of
-// references can wrap them.
+// The count block shared by every Ptr to one object. The active count is 64 bits wide so no number
+// of references can wrap it; the inactive count is never raised and only enters the deletion rule.
 class PtrRefCounter {
  public:
   PtrRefCounter() = default;
@@ -50,8 +50,25 @@ class PtrRefCounter {
 
  private:
   std::uint64_t m_uActiveCount = 1;
-  std::uint64_t m_uInactiveCount = 0;
+  std::uint32_t m_uInactiveCount = 0;
   ThreadSafe::QuickMutex m_pMutex;
+};
+
+// An object that carries its own count block, so that object and block are one allocation. A Ptr
+// to a class derived from it uses this block instead of making one; the block dies with the
+// object. A copy of the object starts a block of its own, and assignment leaves the block alone.
+class CountedObject {
+ public:
+  PtrRefCounter* GetEmbeddedRefCounter() const { return &m_refCount; }
+
+ protected:
+  CountedObject() = default;
+  CountedObject(const CountedObject&) {}
+  CountedObject& operator=(const CountedObject&) { return *this; }
+  ~CountedObject() = default;
+
+ private:
+  mutable PtrRefCounter m_refCount;
 };
 
 }  // namespace ReferenceCountedSmartPointer

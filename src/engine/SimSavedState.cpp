@@ -18,8 +18,8 @@ const typename Map::mapped_type& saved(const Map& map, const typename Map::key_t
   return found->second;
 }
 
-template <class Element>
-bool isNetElement(const std::map<std::string, Element*>& elements, const Element* element) {
+template <class Map, class Element>
+bool isNetElement(const Map& elements, const Element* element) {
   auto found = elements.find(element->getName());
   return found != elements.end() && found->second == element;
 }
@@ -156,7 +156,7 @@ void SimSavedState::saveTransitionNotBoundTokens(Transition* transition, const T
 // ---------------------------------------------------------------------------------------------
 // Restoring.
 
-void SimSavedState::restoreMarkings(const std::map<std::string, Place*>& places) {
+void SimSavedState::restoreMarkings(const NetClass::PlaceMap& places) {
   KERNEL_ASSERT(problem.empty());
   restoredTokens.clear();
   for (const auto& [name, place] : places) {

@@ -9,9 +9,9 @@
 #include "core/DateTime.h"
 #include "core/IntTypes.h"
 #include "engine/BindingDummy.h"
+#include "net/NetClass.h"
 #include "net/Transition.h"
 
-class NetClass;
 class Place;
 
 // A snapshot of a whole net: every place's marking, every transition's event list, not-bound
@@ -33,7 +33,7 @@ class SimSavedState {
   const std::string& getProblem() const { return problem; }
 
   // Restoring: markings first, then the transitions, which take their tokens from the markings.
-  void restoreMarkings(const std::map<std::string, Place*>& places);
+  void restoreMarkings(const NetClass::PlaceMap& places);
   void restoreTransitionStates(const std::map<std::string, Transition*>& transitions);
 
   DateTime getStateTime() const { return stateTime; }

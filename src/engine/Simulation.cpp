@@ -9,6 +9,7 @@
 #include <iostream>
 #include <set>
 #include <sstream>
+#include <string_view>
 
 #include "core/Assert.h"
 #include "core/Logging.h"
@@ -189,6 +190,25 @@ void Simulation::recycleCandidates(std::list<Binding*>& list) {
 
 void Simulation::collectCandidates(std::list<Binding*>& candidates, bool all,
                                    const std::set<const Transition*>* passedOver) {
+  if (all || passedOver != nullptr) {
+    scanTransitions(candidates, all, passedOver);
+    return;
+  }
+  // The list's own nodes are written over first: a step with as many candidates as the last one
+  // moves no node.
+  auto next = candidates.begin();
+  net->getEventQueue().firstEvents([&](Binding* binding) {
+    if (next != candidates.end()) {
+      *next++ = binding;
+    } else {
+      appendCandidate(candidates, binding);
+    }
+  });
+  spareNodes.splice(spareNodes.end(), candidates, next, candidates.end());
+}
+
+void Simulation::scanTransitions(std::list<Binding*>& candidates, bool all,
+                                 const std::set<const Transition*>* passedOver) {
   DateTime minTime = DateTime::MAX;
   int maxPriority = 0;
   recycleCandidates(candidates);
@@ -213,6 +233,16 @@ void Simulation::collectCandidates(std::list<Binding*>& candidates, bool all,
 }
 
 void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidates, bool all) {
+  collectCandidates(*candidates, all, nullptr);
+  for (const Binding* binding : *candidates) {
+    if (binding->isTempBinding()) {
+      convertPlaceholders(*candidates, all);
+      return;
+    }
+  }
+}
+
+void Simulation::convertPlaceholders(std::list<Binding*>& candidates, bool all) {
   std::list<Binding*> unconverted;
   // Placeholders that cannot convert are moved on one second at a time until another event
   // comes first. Nothing changes the marking meanwhile, so a placeholder that failed once fails
@@ -224,11 +254,10 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
   const std::set<const Transition*>* passedOver = nullptr;
   const DateTime horizon = stop > *start ? stop : DateTime::MAX;
   for (;;) {
-    collectCandidates(*candidates, all, passedOver);
-    if (candidates->empty()) return;
+    if (candidates.empty()) return;
 
-    const size_t count = candidates->size();
-    for (auto it = candidates->begin(); it != candidates->end();) {
+    const size_t count = candidates.size();
+    for (auto it = candidates.begin(); it != candidates.end();) {
       Binding* binding = *it;
       if (!binding->isTempBinding()) {
         ++it;
@@ -243,7 +272,7 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
         ++it;
       } else {
         auto next = std::next(it);
-        unconverted.splice(unconverted.end(), *candidates, it);
+        unconverted.splice(unconverted.end(), candidates, it);
         it = next;
       }
     }
@@ -270,6 +299,7 @@ void Simulation::getFirstBindingsOfAllTransitions(std::list<Binding*>* candidate
     }
     if (!eventLeft) return;
     if (later > horizon || later >= DateTime::MAX) passedOver = &failed;
+    collectCandidates(candidates, all, passedOver);
   }
 }
 
@@ -372,7 +402,10 @@ void Simulation::logFiring(const Binding* binding) {
 // Measure updates, sampling points and start-up.
 
 namespace {
-bool isImportance(const MeasureObj* measure) { return measure->getName() == "ImportanceFunction"; }
+// Asked for every measure on every event: the length is compared first.
+bool isImportance(const MeasureObj* measure) {
+  return measure->getName() == std::string_view("ImportanceFunction");
+}
 }  // namespace
 
 void Simulation::updateAllMeasures(Binding* binding, bool accumulate, bool samplingPoint) {

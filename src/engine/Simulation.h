@@ -96,6 +96,16 @@ class Simulation : public RunContext {
   // False, after the closing line saying so, when the confidence has no quantile.
   bool analysisPossible() const;
   void rebuildNet();
+  // The candidates of one step, the list emptied first. With `all`, or with placeholders to pass
+  // over, the walk below; otherwise the net's event queue, which finds what the walk would.
+  virtual void collectCandidates(std::list<Binding*>& candidates, bool all,
+                                 const std::set<const Transition*>* passedOver);
+  // The walk over every transition in name order: with `all` every first event; otherwise the
+  // first events of the earliest time and, at that time, of the highest priority, starting from
+  // DateTime::MAX and priority 0. A time-guard placeholder of a transition in `passedOver` is
+  // passed over.
+  void scanTransitions(std::list<Binding*>& candidates, bool all,
+                       const std::set<const Transition*>* passedOver);
 
   int nofsampling;
   int loop = 0;
@@ -130,8 +140,8 @@ class Simulation : public RunContext {
   double weight = 1.0;
 
  private:
-  void collectCandidates(std::list<Binding*>& candidates, bool all,
-                         const std::set<const Transition*>* passedOver);
+  // The rest of a step whose candidates hold a time-guard placeholder.
+  void convertPlaceholders(std::list<Binding*>& candidates, bool all);
   void appendCandidate(std::list<Binding*>& list, Binding* binding);
   void recycleCandidates(std::list<Binding*>& list);
   void startSampling();

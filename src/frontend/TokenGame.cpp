@@ -219,18 +219,7 @@ bool TokenGame::fireChosenEvent(bool all) {
 void TokenGame::bringEventsUpToDate() {
   std::ostream* log = Logging::sim();
   for (const auto& [name, transition] : net->getTransitions()) {
-    Transition::EventList& events = transition->getEvents();
-    for (auto it = events.begin(); it != events.end();) {
-      const auto next = std::next(it);
-      if ((*it)->getTime() < currentTime) {
-        // Out of the ordered set while its key changes; the other iterators stay valid.
-        auto node = events.extract(it);
-        node.value()->setTime(currentTime);
-        events.insert(std::move(node));
-      }
-      if (log != nullptr && next != events.end()) *log << **next << std::endl;
-      it = next;
-    }
+    transition->moveEventsDueBefore(currentTime, log);
   }
 }
 

@@ -14,6 +14,9 @@ class Transition;
 // time-only sentinel bound to no transition.
 class Binding {
  public:
+  // Bindings come and go with every event: they come from the small-object pool.
+  VUDI_POOLED_NEW
+
   Binding(TokenList* tokens, Transition* transition, const DateTime& now);
   Binding(Transition* transition, const DateTime& now);
   explicit Binding(const DateTime& time);
@@ -68,7 +71,7 @@ class Binding {
 };
 
 // Orders pointers by what they point to; every transition's event list is a
-// std::set<Binding*, DerefLess<Binding*>>.
+// std::set<Binding*, DerefLess<Binding*>> (with the pool's allocator).
 template <class T>
 struct DerefLess {
   bool operator()(const T& a, const T& b) const { return *a < *b; }

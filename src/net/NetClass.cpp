@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <sstream>
+#include <string_view>
 
 #include "net/MeasureObj.h"
 #include "net/Place.h"
@@ -34,13 +35,17 @@ void NetClass::deleteElements() {
   for (auto& [name, place] : places) delete place;
   for (auto& [name, transition] : transitions) delete transition;
   transitions.clear();
+  eventQueue.namesChanged();
   places.clear();
+  lastPlaceFound = places.end();
 }
 
 void NetClass::addPlace(Place* place) { places.emplace(place->getName(), place); }
 
 void NetClass::addTransition(Transition* transition) {
-  transitions.emplace(transition->getName(), transition);
+  if (!transitions.emplace(transition->getName(), transition).second) return;
+  eventQueue.namesChanged();
+  eventQueue.attach(transition);
 }
 
 void NetClass::addMeasure(MeasureObj* measure) {
@@ -73,18 +78,26 @@ void NetClass::linkOutOfTransition(Transition* transition, Place* place, int mul
 namespace {
 
 // A named element of a map, or null after the lookup's message.
-template <class Element>
-Element* findNamed(const std::map<std::string, Element*>& elements, const std::string& name,
-                   const char* kind) {
+template <class Map>
+typename Map::mapped_type findNamed(const Map& elements, const std::string& name,
+                                    const char* kind) {
   auto found = elements.find(name);
   if (found != elements.end()) return found->second;
   std::cout << "Couldn't find " << kind << ": " << name << std::endl;
   return nullptr;
 }
 
+// Whether the C string `name` spells `key`; a key holding a null character spells no C string.
+bool spells(const std::string& key, const char* name) {
+  for (const char c : key) {
+    if (c == '\0' || *name++ != c) return false;
+  }
+  return *name == '\0';
+}
+
 // The first element, in name order, with the given id; null without a message.
-template <class Element>
-Element* findById(const std::map<std::string, Element*>& elements, int id) {
+template <class Map>
+typename Map::mapped_type findById(const Map& elements, int id) {
   for (const auto& [name, element] : elements) {
     if (element->getID() == id) return element;
   }
@@ -93,7 +106,19 @@ Element* findById(const std::map<std::string, Element*>& elements, int id) {
 
 }  // namespace
 
-Place* NetClass::getPlace(const char* name) { return findNamed(places, name, "Place"); }
+Place* NetClass::getPlace(const char* name) {
+  // A measure asks for its place on every event: the place found last is tried first.
+  if (lastPlaceFound != places.end() && spells(lastPlaceFound->first, name)) {
+    return lastPlaceFound->second;
+  }
+  auto found = places.find(std::string_view(name));
+  if (found != places.end()) {
+    lastPlaceFound = found;
+    return found->second;
+  }
+  std::cout << "Couldn't find Place: " << name << std::endl;
+  return nullptr;
+}
 
 Place* NetClass::getPlace(const std::string& name) { return findNamed(places, name, "Place"); }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/DateTime.h"
+#include "net/EventQueue.h"
 #include "net/RunContext.h"
 #include "net/Token.h"
 
@@ -17,6 +18,9 @@ class Transition;
 // and fills in how the net is built and how its tokens are copied.
 class NetClass {
  public:
+  // Looked up by name, without a string made for the name: measures ask on every event.
+  using PlaceMap = std::map<std::string, Place*, std::less<>>;
+
   NetClass();
   virtual ~NetClass();
 
@@ -46,8 +50,10 @@ class NetClass {
   Place* getPlace(PlaceIdentMap* aliases, const char* localName);
   Transition* getTransition(const char* name);
   Transition* getTransition(int id);
-  const std::map<std::string, Place*>& getPlaces() const { return places; }
+  const PlaceMap& getPlaces() const { return places; }
   const std::map<std::string, Transition*>& getTransitions() const { return transitions; }
+  // The transitions of the net with a pending event, by their first event.
+  EventQueue& getEventQueue() { return eventQueue; }
   std::list<MeasureObj*>& getMeasureList() { return measureList; }
   RunContext* getSimulation() const { return simulation; }
   void setSimulation(RunContext* sim) { simulation = sim; }
@@ -79,8 +85,10 @@ class NetClass {
   static void retain(const std::list<MeasureObj*>& list);
   static void release(std::list<MeasureObj*>& list);
 
-  std::map<std::string, Place*> places;
+  PlaceMap places;
+  PlaceMap::const_iterator lastPlaceFound = places.end();
   std::map<std::string, Transition*> transitions;
+  EventQueue eventQueue{transitions};
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
   RunContext* simulation = nullptr;

@@ -1,6 +1,7 @@
 #include "net/Place.h"
 
 #include <iostream>
+#include <iterator>
 
 #include "net/MeasureObj.h"
 #include "net/NetClass.h"
@@ -26,38 +27,59 @@ Place::~Place() {
   }
 }
 
+void Place::setMultiplicity(Multiplicities& arcs, int transitionId, int multiplicity) {
+  for (auto& [id, m] : arcs) {
+    if (id == transitionId) {
+      m = multiplicity;
+      return;
+    }
+  }
+  arcs.emplace_back(transitionId, multiplicity);
+}
+
+int Place::multiplicity(const Multiplicities& arcs, int transitionId) {
+  for (const auto& [id, m] : arcs) {
+    if (id == transitionId) return m;
+  }
+  return 0;
+}
+
 void Place::addOutTransition(Transition* transition, int multiplicity) {
   outTransitions.push_back(transition);
-  outMultiplicities[transition->getID()] = multiplicity;
+  setMultiplicity(outMultiplicities, transition->getID(), multiplicity);
 }
 
 void Place::addInTransition(Transition* transition, int multiplicity) {
   inTransitions.push_back(transition);
-  inMultiplicities[transition->getID()] = multiplicity;
+  setMultiplicity(inMultiplicities, transition->getID(), multiplicity);
 }
 
 int Place::getOutTransitionMultiplicity(int transitionId) const {
-  auto found = outMultiplicities.find(transitionId);
-  return found == outMultiplicities.end() ? 0 : found->second;
+  return multiplicity(outMultiplicities, transitionId);
 }
 
 int Place::getInTransitionMultiplicity(int transitionId) const {
-  auto found = inMultiplicities.find(transitionId);
-  return found == inMultiplicities.end() ? 0 : found->second;
+  return multiplicity(inMultiplicities, transitionId);
 }
 
 void Place::addGlobalGuardTransition(Transition* transition) {
   globalGuardTransitions.push_back(transition);
 }
 
-void Place::addToken(Ptr<Token> token) {
+void Place::addToken(const Ptr<Token>& token) {
   marking.push_back(token);
   notifyGlobalGuardTransitions();
   for (Transition* transition : outTransitions) transition->addNotBoundToken(token);
 }
 
-void Place::removeToken(Ptr<Token> token) {
-  marking.remove(token);
+void Place::removeToken(const Ptr<Token>& token) {
+  // The entries leave the marking at once but live until the end, for `token` may be one of them.
+  TokenList removed;
+  for (auto it = marking.begin(); it != marking.end();) {
+    const auto next = std::next(it);
+    if (*it == token) removed.splice(removed.end(), marking, it);
+    it = next;
+  }
   notifyGlobalGuardTransitions();
   for (Transition* transition : outTransitions) transition->removeNotBoundToken(token);
 }
@@ -85,7 +107,7 @@ TokenList& Place::getMarking(int n) {
 
 void Place::removeCurrentMarking() { marking.clear(); }
 
-void Place::addRestoredToken(Ptr<Token> token) { marking.push_back(token); }
+void Place::addRestoredToken(const Ptr<Token>& token) { marking.push_back(token); }
 
 void Place::addMeasure(MeasureObj* measure) {
   measure->incrementRefCount();

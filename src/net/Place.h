@@ -4,6 +4,7 @@
 #include <map>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/DefaultGM.h"
@@ -32,8 +33,8 @@ class Place : public DefaultGM {
   const std::list<Transition*>& getOutTransitions() const { return outTransitions; }
 
   // Tokens.
-  void addToken(Ptr<Token> token);
-  void removeToken(Ptr<Token> token);
+  void addToken(const Ptr<Token>& token);
+  void removeToken(const Ptr<Token>& token);
   void notifyGlobalGuardTransitions();
   bool canTake(unsigned int n) const;
   TokenList& getMarking(int n);
@@ -42,7 +43,7 @@ class Place : public DefaultGM {
   unsigned int getCapacity() const { return capacity; }
   int getID() const { return id; }
   void removeCurrentMarking();
-  void addRestoredToken(Ptr<Token> token);
+  void addRestoredToken(const Ptr<Token>& token);
 
   // Measures and watching.
   void addMeasure(MeasureObj* measure);
@@ -54,10 +55,16 @@ class Place : public DefaultGM {
   void printTrans() const;
 
  private:
+  // Arc multiplicities by transition id, asked on every search: a place has a handful of arcs, so
+  // a short list searched in order beats a tree.
+  using Multiplicities = std::vector<std::pair<int, int>>;
+  static void setMultiplicity(Multiplicities& arcs, int transitionId, int multiplicity);
+  static int multiplicity(const Multiplicities& arcs, int transitionId);
+
   std::list<Transition*> inTransitions;
-  std::map<int, int> inMultiplicities;
+  Multiplicities inMultiplicities;
   std::list<Transition*> outTransitions;
-  std::map<int, int> outMultiplicities;
+  Multiplicities outMultiplicities;
   std::list<Transition*> globalGuardTransitions;
   TokenList marking;
   TokenList partialMarking;

@@ -62,7 +62,7 @@ bool Token::containsTransition(Transition* transition) const {
   return std::find(transitions.begin(), transitions.end(), transition) != transitions.end();
 }
 
-void Token::notifyTransitions(Ptr<Token> self) {
+void Token::notifyTransitions(const Ptr<Token>& self) {
   if (auto* log = Logging::trans()) {
     *log << "Token " << getName() << ", " << creationTime << " notifyTransitions()..: [ ";
     for (const Transition* t : transitions) *log << t->getName() << " : ";
@@ -78,7 +78,7 @@ void Token::notifyTransitions(Ptr<Token> self) {
   Transition** snapshot = small.data();
   const size_t count = transitions.size();
   if (count > small.size()) {
-    large = transitions;
+    large.assign(transitions.begin(), transitions.end());
     snapshot = large.data();
   } else {
     std::copy(transitions.begin(), transitions.end(), small.begin());

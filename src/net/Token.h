@@ -8,6 +8,7 @@
 
 #include "core/DateTime.h"
 #include "core/IntTypes.h"
+#include "core/SmallObjectPool.h"
 #include "core/SmartPointers.h"
 
 class Transition;
@@ -18,19 +19,31 @@ using ReferenceCountedSmartPointer::Ptr;
 
 class Token;
 
-// The tokens of one binding in input-arc order; also a place's marking.
-using TokenList = std::list<Ptr<Token>>;
+// The tokens of one binding in input-arc order; also a place's marking. Its nodes, and the lists
+// a binding search makes with new, come from the small-object pool.
+class TokenList : public std::list<Ptr<Token>, PoolAllocator<Ptr<Token>>> {
+ public:
+  using list::list;
+  VUDI_POOLED_NEW
+};
 // Candidate bindings returned by a transition's binding search; the holder owns the lists.
-using TempBindingList = std::list<TokenList*>;
+class TempBindingList : public std::list<TokenList*, PoolAllocator<TokenList*>> {
+ public:
+  using list::list;
+  VUDI_POOLED_NEW
+};
 // A transition's local place names mapped to the net's place names.
 using PlaceIdentMap = std::map<std::string, std::string>;
 // A firing delay or time-guard value in seconds.
 using Seconds_T = double;
 
 // Abstract token: an identity shared by all its copies, a creation time, and the transitions whose
-// pending bindings hold it.
-class Token {
+// pending bindings hold it. A token carries the count block of the Ptrs that share it, and comes
+// from the small-object pool, so making one is a single allocation without the general allocator.
+class Token : public ReferenceCountedSmartPointer::CountedObject {
  public:
+  VUDI_POOLED_NEW
+
   Token();
   Token(const Token& other, bool copyTransitions);
   virtual ~Token();
@@ -50,7 +63,7 @@ class Token {
   void addTransition(Transition* transition);
   void removeTransition(Transition* transition);
   bool containsTransition(Transition* transition) const;
-  void notifyTransitions(Ptr<Token> self);
+  void notifyTransitions(const Ptr<Token>& self);
 
   static Ptr<Token> findToken(std::vector<token_info*>& infos, const char* typeName, int id);
 
@@ -61,7 +74,7 @@ class Token {
  protected:
   // A vector rather than a list: registrations come and go with every binding, and a vector does
   // not allocate once it has grown to the usual handful of transitions.
-  std::vector<Transition*> transitions;
+  std::vector<Transition*, PoolAllocator<Transition*>> transitions;
   DateTime creationTime;
   Counter id;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <functional>
 #include <iostream>
 #include <iterator>
 
@@ -64,6 +65,7 @@ Transition::Transition(int uniqueid, const char* name, NetClass* net,
 Transition::~Transition() {
   if (logFile.is_open()) logFile.close();
   deleteAllBindings();
+  if (eventQueue != nullptr) eventQueue->withdraw();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -122,7 +124,12 @@ void Transition::addOutPlace(Place* place) {
 
 void Transition::addMeasure(MeasureObj* measure) {
   measure->incrementRefCount();
-  measures.insert(measure);
+  insertMeasure(measure);
+}
+
+void Transition::insertMeasure(MeasureObj* measure) {
+  auto at = std::lower_bound(measures.begin(), measures.end(), measure, std::less<>());
+  if (at == measures.end() || *at != measure) measures.insert(at, measure);
 }
 
 const DateTime& Transition::now() const {
@@ -132,7 +139,8 @@ const DateTime& Transition::now() const {
 }
 
 bool Transition::isOptimizingTimeguardTransition() const {
-  if (!timeguardOptimization || !hasTimeguard() || isInfinite || !immediate) return false;
+  // Asked several times per firing: the flags first, the model's virtual answer last.
+  if (!timeguardOptimization || isInfinite || !immediate || !hasTimeguard()) return false;
   return net == nullptr || !net->isSingleStep();
 }
 
@@ -147,7 +155,7 @@ void Transition::startup() {
   affectedPlaces.insert(affectedPlaces.end(), outPlaces.begin(), outPlaces.end());
   if (out) *out << getName() << " startup 3 ..." << std::endl;
   for (Place* place : affectedPlaces) {
-    measures.insert(place->getMeasures().begin(), place->getMeasures().end());
+    for (MeasureObj* measure : place->getMeasures()) insertMeasure(measure);
   }
   updateEventList();
 }
@@ -201,6 +209,7 @@ void Transition::addBinding(Binding* binding) {
   KERNEL_ASSERT(isInfinite || bindings.empty());
   if (std::ostream* events = Logging::event()) *events << "addToEventList()... " << *binding << std::endl;
   bindings.insert(binding);
+  firstEventMayHaveChanged();
   registerWithTokens(binding);
   inEventList = true;
 }
@@ -210,6 +219,7 @@ void Transition::addTimeguardBinding(const DateTime& time) {
   timeguardOptimization = true;
   Binding* binding = new Binding(this, time);
   bindings.insert(binding);
+  firstEventMayHaveChanged();
   inEventList = true;
   if (std::ostream* events = Logging::event()) {
     *events << "Timeguard-Binding extracted and checked into Eventlist: " << *binding << std::endl;
@@ -226,6 +236,7 @@ void Transition::removeBinding(Binding* binding, bool notify) {
   }
   bindings.erase(binding);
   delete binding;
+  firstEventMayHaveChanged();
   inEventList = !bindings.empty();
 }
 
@@ -250,6 +261,21 @@ void Transition::removeRandomBindingFromEventList() {
   removeBinding(binding, false);
 }
 
+void Transition::moveEventsDueBefore(const DateTime& time, std::ostream* log) {
+  for (auto it = bindings.begin(); it != bindings.end();) {
+    const auto next = std::next(it);
+    if ((*it)->getTime() < time) {
+      // Out of the ordered set while its key changes; the other iterators stay valid.
+      auto node = bindings.extract(it);
+      node.value()->setTime(time);
+      bindings.insert(std::move(node));
+    }
+    if (log != nullptr && next != bindings.end()) *log << **next << std::endl;
+    it = next;
+  }
+  firstEventMayHaveChanged();
+}
+
 void Transition::deleteAllBindings() {
   for (Binding* binding : bindings) {
     if (TokenList* tokens = binding->getBoundTokens()) {
@@ -258,6 +284,7 @@ void Transition::deleteAllBindings() {
     delete binding;
   }
   bindings.clear();
+  firstEventMayHaveChanged();
   inEventList = false;
 }
 
@@ -267,6 +294,7 @@ void Transition::removeCurrentBindings() { deleteAllBindings(); }
 // registrations with this transition as they were when the state was saved.
 void Transition::addRestoredBinding(Binding* binding) {
   bindings.insert(binding);
+  firstEventMayHaveChanged();
   inEventList = true;
 }
 
@@ -276,11 +304,11 @@ void Transition::restoreEventList(const std::vector<Binding*>& restored, bool op
   timeguardOptimization = optimizing;
 }
 
-void Transition::addNotBoundToken(Ptr<Token> token) {
+void Transition::addNotBoundToken(const Ptr<Token>& token) {
   if (isInfinite) notBoundTokens.push_back(token);
 }
 
-void Transition::removeNotBoundToken(Ptr<Token> token) {
+void Transition::removeNotBoundToken(const Ptr<Token>& token) {
   if (isInfinite) notBoundTokens.remove(token);
 }
 
@@ -457,7 +485,7 @@ bool Transition::convertTimeguardBinding(Binding* binding) {
 // ---------------------------------------------------------------------------------------------
 // Reactions to changes elsewhere in the net.
 
-void Transition::tokenNotify(Ptr<Token> token) {
+void Transition::tokenNotify(const Ptr<Token>& token) {
   KERNEL_ASSERT(!bindings.empty());
   if (isOptimizingTimeguardTransition()) return;
   if (!isInfinite) {

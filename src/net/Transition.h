@@ -14,6 +14,7 @@
 #include "core/RandomWrapper.h"
 #include "net/Binding.h"
 #include "net/DefaultGM.h"
+#include "net/EventQueue.h"
 #include "net/Token.h"
 
 class MeasureObj;
@@ -24,7 +25,7 @@ class Place;
 // and the firing delay; this class keeps the event list current incrementally after every firing.
 class Transition : public DefaultGM {
  public:
-  using EventList = std::set<Binding*, DerefLess<Binding*>>;
+  using EventList = std::set<Binding*, DerefLess<Binding*>, PoolAllocator<Binding*>>;
 
   Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
              std::string pagePath, double firingWeight, int priority, bool exp, bool takeFirst,
@@ -65,18 +66,22 @@ class Transition : public DefaultGM {
   bool hasLocalGuard() const { return localGuard; }
   void addMeasure(MeasureObj* measure);
 
-  // Event list.
+  // Event list. Every change of it goes through this class, which tells the net's event queue when
+  // the first event may have changed.
   Binding* getNextEvent() const { return bindings.empty() ? nullptr : *bindings.begin(); }
-  EventList& getEvents() { return bindings; }
+  const EventList& getEvents() const { return bindings; }
   void addBinding(Binding* binding);
   void addTimeguardBinding(const DateTime& time);
   void removeBinding(Binding* binding, bool notify);
   void removeAllBindingsFromEventList();
   void removeRandomBindingFromEventList();
+  // Moves the events due before `time` to `time`, without drawing new delays; with a log, writes
+  // each event that follows one looked at.
+  void moveEventsDueBefore(const DateTime& time, std::ostream* log);
 
   // Tokens of the input places that no binding holds (infinite server only).
-  void addNotBoundToken(Ptr<Token> token);
-  void removeNotBoundToken(Ptr<Token> token);
+  void addNotBoundToken(const Ptr<Token>& token);
+  void removeNotBoundToken(const Ptr<Token>& token);
   const TokenList& getNotBoundTokens() const { return notBoundTokens; }
 
   // Saved-state support. A restore replaces the whole event list through restoreEventList,
@@ -93,7 +98,7 @@ class Transition : public DefaultGM {
   void removeCurrentBindings();
   void addRestoredBinding(Binding* binding);
   void removeCurrentNotBoundTokens() { notBoundTokens.clear(); }
-  void addRestoredNotBoundToken(Ptr<Token> token) { notBoundTokens.push_back(token); }
+  void addRestoredNotBoundToken(const Ptr<Token>& token) { notBoundTokens.push_back(token); }
 
   bool isOptimizingTimeguardTransition() const;
 
@@ -106,7 +111,7 @@ class Transition : public DefaultGM {
   int getEnablingDegree();
   TokenList* getPlaceMarking(Place& place);
   bool convertTimeguardBinding(Binding* binding);
-  void tokenNotify(Ptr<Token> token);
+  void tokenNotify(const Ptr<Token>& token);
   void placeNotify();
   void couldEnableNotify();
   void couldDisableNotify();
@@ -124,6 +129,14 @@ class Transition : public DefaultGM {
   RandomWrapper random;
 
  private:
+  friend class EventQueue;
+  static constexpr std::size_t kNotQueued = static_cast<std::size_t>(-1);
+
+  void firstEventMayHaveChanged() {
+    if (eventQueue == nullptr || queueNoted) return;
+    queueNoted = true;
+    eventQueue->note(this);
+  }
   void openLogfile(const std::string& name, const std::string& description,
                    std::ios::openmode mode);
   void buildAffectedTransitionLists();
@@ -133,6 +146,7 @@ class Transition : public DefaultGM {
   void searchSingleServer(TempBindingList* list, const DateTime& time);
   TempBindingList* searchInfiniteServer(TempBindingList* list, const DateTime& time);
   void giveBackTokens(Binding* binding);
+  void insertMeasure(MeasureObj* measure);
   void deleteAllBindings();
   const DateTime& now() const;
 
@@ -148,7 +162,9 @@ class Transition : public DefaultGM {
   // after every search.
   std::map<const Place*, TokenList> offeredTokens;
   EventList bindings;
-  std::set<MeasureObj*> measures;
+  // Each measure once, in address order as a set of pointers holds them; a sorted vector, since
+  // every firing walks it twice.
+  std::vector<MeasureObj*> measures;
   Counter fireCount = 0;
   bool inEventList = false;
   bool timeguardOptimization = false;
@@ -167,6 +183,12 @@ class Transition : public DefaultGM {
   int id;
   bool localGuard;
   std::string pagePath;
+  // Kept by the net's event queue: where this transition stands in it, and its place in the
+  // name order.
+  EventQueue* eventQueue = nullptr;
+  std::size_t queueSlot = kNotQueued;
+  bool queueNoted = false;
+  int nameRank = 0;
 };
 
 std::ostream& operator<<(std::ostream& out, const Transition& transition);

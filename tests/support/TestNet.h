@@ -52,27 +52,26 @@ class TestTransition : public Transition {
     return options.kind == Options::Kind::exponential ? delay.Exp(options.delay) : 0.0;
   }
 
+  // The candidates are built straight into the kernel's pooled lists, prefix by prefix.
   TempBindingList* generateBindingList() override {
-    std::vector<TokenList> combinations(1);
+    auto* list = new TempBindingList;
+    list->push_back(new TokenList);
     for (Place* place : getInPlaces()) {
       // The groups of consecutive offered tokens one firing would take; multiplicity 0 takes none.
       const int w = place->getOutTransitionMultiplicity(getID());
-      std::vector<TokenList> groups(w <= 0 ? 1 : 0);
-      TokenList group;
-      for (const Ptr<Token>& token : *getPlaceMarking(*place)) {
-        group.push_back(token);
-        if (static_cast<int>(group.size()) == w) groups.push_back(std::exchange(group, {}));
-      }
-      std::vector<TokenList> extended;
-      for (const TokenList& prefix : combinations)
-        for (const TokenList& g : groups) {
-          extended.push_back(prefix);
-          extended.back().insert(extended.back().end(), g.begin(), g.end());
+      const TokenList& offered = *getPlaceMarking(*place);
+      if (w <= 0) continue;
+      TempBindingList extended;
+      for (TokenList* prefix : *list) {
+        auto token = offered.begin();
+        for (size_t groups = offered.size() / static_cast<size_t>(w); groups > 0; --groups) {
+          TokenList* candidate = extended.emplace_back(new TokenList(*prefix));
+          for (int k = 0; k < w; ++k) candidate->push_back(*token++);
         }
-      combinations.swap(extended);
+        delete prefix;
+      }
+      list->swap(extended);
     }
-    auto* list = new TempBindingList;
-    for (TokenList& tokens : combinations) list->push_back(new TokenList(std::move(tokens)));
     return list;
   }
 
