@@ -55,7 +55,8 @@ class Ptr {
   template <class U>
     requires std::is_convertible_v<U*, T*>
   Ptr(const Ptr<U>& other) : m_pRawPtr(other.GetRawPtr()), m_pRefCount(other.GetRefObject()) {
-    static_assert(EmbeddedBlock<U> == EmbeddedBlock<T>, "both types keep the block in the same place");
+    static_assert(EmbeddedBlock<U> == EmbeddedBlock<T>,
+                  "both types keep the block in the same place");
     AdjustRefCount();
   }
 
@@ -69,7 +70,8 @@ class Ptr {
   template <class U>
     requires std::is_convertible_v<U*, T*>
   Ptr& operator=(const Ptr<U>& other) {
-    static_assert(EmbeddedBlock<U> == EmbeddedBlock<T>, "both types keep the block in the same place");
+    static_assert(EmbeddedBlock<U> == EmbeddedBlock<T>,
+                  "both types keep the block in the same place");
     ReassignSelf(other.GetRawPtr(), other.GetRefObject());
     return *this;
   }

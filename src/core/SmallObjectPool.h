@@ -83,7 +83,8 @@ struct PoolAllocator {
     if constexpr (alignof(T) > 16) {
       return std::allocator<T>().allocate(n);
     } else {
-      if (n > std::numeric_limits<std::size_t>::max() / sizeof(T)) throw std::bad_array_new_length();
+      if (n > std::numeric_limits<std::size_t>::max() / sizeof(T))
+        throw std::bad_array_new_length();
       return static_cast<T*>(SmallObjectPool::allocate(n * sizeof(T)));
     }
   }
@@ -103,14 +104,14 @@ struct PoolAllocator {
 
 // Class-scope operator new and delete from the pool, for a class whose objects are made with new.
 // A class with a virtual destructor gets the size of the object's own class on deletion.
-#define VUDI_POOLED_NEW                                                                         \
-  static void* operator new(std::size_t bytes) { return SmallObjectPool::allocate(bytes); }    \
-  static void operator delete(void* p, std::size_t bytes) noexcept {                            \
-    SmallObjectPool::deallocate(p, bytes);                                                      \
-  }                                                                                             \
-  static void* operator new(std::size_t bytes, std::align_val_t a) {                           \
-    return ::operator new(bytes, a);                                                            \
-  }                                                                                             \
-  static void operator delete(void* p, std::size_t, std::align_val_t a) noexcept {             \
-    ::operator delete(p, a);                                                                    \
+#define VUDI_POOLED_NEW                                                                     \
+  static void* operator new(std::size_t bytes) { return SmallObjectPool::allocate(bytes); } \
+  static void operator delete(void* p, std::size_t bytes) noexcept {                        \
+    SmallObjectPool::deallocate(p, bytes);                                                  \
+  }                                                                                         \
+  static void* operator new(std::size_t bytes, std::align_val_t a) {                        \
+    return ::operator new(bytes, a);                                                        \
+  }                                                                                         \
+  static void operator delete(void* p, std::size_t, std::align_val_t a) noexcept {          \
+    ::operator delete(p, a);                                                                \
   }

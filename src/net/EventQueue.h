@@ -64,7 +64,8 @@ class EventQueue {
   // time only the highest priority if it is 0 or more.
   static bool due(const Entry& top);
   bool tiesBelowTop() const {
-    return (heap.size() > 1 && ties(heap[1], heap[0])) || (heap.size() > 2 && ties(heap[2], heap[0]));
+    return (heap.size() > 1 && ties(heap[1], heap[0])) ||
+           (heap.size() > 2 && ties(heap[2], heap[0]));
   }
   const std::vector<const Entry*>& tiedWithTop();
   void refresh();
