@@ -65,7 +65,7 @@ std::string trace(void (*build)(TestNet&), int mode, double stop, bool walk) {
   text += std::to_string(sim.random.randu01());
   TokenList none;
   for (const auto& [name, t] : net.getTransitions())
-    text += " " + std::to_string(t->getFiringDelay(none));
+    text.append(" ").append(std::to_string(t->getFiringDelay(none)));
   return text;
 }
 
