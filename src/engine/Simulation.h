@@ -98,6 +98,7 @@ class Simulation : public RunContext {
   void rebuildNet();
   // The candidates of one step, the list emptied first. With `all`, or with placeholders to pass
   // over, the walk below; otherwise the net's event queue, which finds what the walk would.
+  // Virtual, so that a run can be replayed with the walk alone and the two compared.
   virtual void collectCandidates(std::list<Binding*>& candidates, bool all,
                                  const std::set<const Transition*>* passedOver);
   // The walk over every transition in name order: with `all` every first event; otherwise the
