@@ -6,7 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -39,72 +40,55 @@ inline constexpr bool kSanitized = false;
 inline const DateTime kOrigin;
 
 inline std::string readFile(const std::filesystem::path& path) {
-  std::stringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
+  return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}};
 }
 
-// An initialised Simulation of the built net, from kOrigin (or `from`) to stopOffset seconds later,
-// its state open to the tests.
+inline std::string printed(const std::function<void()>& work) {
+  testing::internal::CaptureStdout();
+  work();
+  return testing::internal::GetCapturedStdout();
+}
+
+// An initialised Simulation of the built net from kOrigin (or `from`), its state open to the tests.
 struct Sim : Simulation {
   Sim(NetClass* net, double stopOffset, int nofsampling = 1, int mode = 1, double epsMax = 0.05,
       unsigned int secmax = 0, double interval = 0.0, const DateTime& from = kOrigin)
       : Simulation(net, "net", "NULL", from, DateTime(from + stopOffset), nofsampling, mode, true,
                    false, epsMax, interval, secmax) {
-    net->buildNet();
-    init();
+    net->buildNet(), init();
   }
   std::string run(double alpha = 0.05) {  // what a transient or stationary run prints
-    testing::internal::CaptureStdout();
-    mode == 0 ? run_transient(alpha) : run_stationary(alpha);
-    return testing::internal::GetCapturedStdout();
+    return printed([&] { mode == 0 ? run_transient(alpha) : run_stationary(alpha); });
   }
-  // What a RESTART run with these repeats and thresholds prints.
   std::string restart(int repeats, double thrmin, double thrmax, int thrnumber) {
-    testing::internal::CaptureStdout();
     double alpha = 0.05;
-    run_restart(alpha, repeats, thrmin, thrmax, thrnumber);
-    return testing::internal::GetCapturedStdout();
+    return printed([&] { run_restart(alpha, repeats, thrmin, thrmax, thrnumber); });
   }
-  std::string results() {  // what the shutdown writes
-    testing::internal::CaptureStdout();
-    shutdown();
-    testing::internal::GetCapturedStdout();
-    return readFile("results.log");
-  }
+  std::string results() { return printed([&] { shutdown(); }), readFile("results.log"); }
   // The next events, kept in `events`, by their transitions' names.
   std::string next(bool all = false) {
     getFirstBindingsOfAllTransitions(&events, all);
     std::string names;
-    for (const Binding* b : events) names += (names.empty() ? "" : " ") + b->getBoundTransition()->getName();
-    return names;
+    for (const Binding* b : events) names += " " + b->getBoundTransition()->getName();
+    return names.empty() ? names : names.substr(1);
   }
   std::list<Binding*> events;
-  using Simulation::initialized;
-  using Simulation::lastChosen;
-  using Simulation::loop;
-  using Simulation::random;
-  using Simulation::runStart;
-  using Simulation::restartTime;
-  using Simulation::savedStates;
+  using Simulation::lastChosen, Simulation::loop, Simulation::random, Simulation::runStart,
+      Simulation::restartTime;
 };
 
 // a (one token) -t1-> b -t2-> c, each step a deterministic delay of one second.
 inline void chain(TestNet& n) {
   for (const char* place : {"a", "b", "c"}) n.place(place, place[0] - 'a' + 1);
-  step(n, "a", "t1", 1, det(1.0), "b");
-  step(n, "b", "t2", 2, det(1.0), "c");
-  n.tokens("a", 1);
-  measure(n, "inB", "b", false);
-  measure(n, "inC", "c", false);
+  step(n, "a", "t1", 1, det(1.0), "b"), step(n, "b", "t2", 2, det(1.0), "c");
+  n.tokens("a", 1), measure(n, "inB", "b", false), measure(n, "inC", "c", false);
 }
 
 // One token in p, cycled back into p by "loop" every second.
 template <class M = Probe>
 void cycling(TestNet& n, bool timeAveraged) {
   n.place("p", 1);
-  step(n, "p", "loop", 1, det(1.0), "p");
-  n.tokens("p", 1);
+  step(n, "p", "loop", 1, det(1.0), "p"), n.tokens("p", 1);
   measure<M>(n, "full", "p", timeAveraged);
 }
 
@@ -113,8 +97,7 @@ struct InOwnFolder {
   InOwnFolder() {
     const auto folder =
         previous / "test-folders" / testing::UnitTest::GetInstance()->current_test_info()->name();
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
+    std::filesystem::remove_all(folder), std::filesystem::create_directories(folder);
     std::filesystem::current_path(folder);
   }
   ~InOwnFolder() { std::filesystem::current_path(previous); }

@@ -19,9 +19,8 @@ struct Forked {
   // The exit status, or -1 when the child did not exit by itself; killed after 30 seconds.
   int wait() {
     int status = -1;
-    for (int ms = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; ms += 5, usleep(5000)) {
+    for (int ms = 0; pid > 0 && waitpid(pid, &status, WNOHANG) == 0; ms += 5, usleep(5000))
       if (ms > 30000) kill(pid, SIGKILL);
-    }
     pid = 0;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }

@@ -1,13 +1,8 @@
 #pragma once
 
-// Small hand-built nets for the tests: a generic transition, a net whose build is a function, and
-// a measure of a place's marking.
-
 #include <functional>
 #include <iterator>
-#include <string>
 #include <utility>
-#include <vector>
 
 #include "engine/Simulation.h"
 #include "net/Binding.h"
@@ -22,17 +17,14 @@ namespace testnet {
 // A transition whose candidates are every combination of one offered token per input arc (arc
 // multiplicities above 1 take that many consecutive tokens), and whose firing removes the bound
 // tokens and puts `multiplicity` new integer tokens into each output place.
-class TestTransition : public Transition {
- public:
+struct TestTransition : Transition {
   struct Options {
     double firingWeight = 1.0;
     int priority = 0;
-    bool infinite = false;
-    bool localGuard = false;
-    bool timeguard = false;  // a time guard: the transition holds a placeholder
+    bool infinite = false, localGuard = false;
+    bool timeguard = false;   // a time guard: the transition holds a placeholder
     double opensAfter = 0.0;  // the seconds until the time guard opens
-    enum class Kind { immediate, deterministic, exponential };
-    Kind kind = Kind::immediate;
+    enum class Kind { immediate, deterministic, exponential } kind = Kind::immediate;
     double delay = 0.0;  // the deterministic delay or the exponential mean
 
     static Options exponential(double mean) { return {.kind = Kind::exponential, .delay = mean}; }
@@ -40,8 +32,7 @@ class TestTransition : public Transition {
 
   TestTransition(int id, const char* name, NetClass* net, const Options& options)
       : Transition(id, name, net, PlaceIdentMap(), "", options.firingWeight, options.priority,
-                   false, false, options.infinite, options.localGuard),
-        options(options) {
+                   false, false, options.infinite, options.localGuard), options(options) {
     setImmediate(options.kind == Options::Kind::immediate);
   }
 
@@ -59,8 +50,8 @@ class TestTransition : public Transition {
     for (Place* place : getInPlaces()) {
       // The groups of consecutive offered tokens one firing would take; multiplicity 0 takes none.
       const int w = place->getOutTransitionMultiplicity(getID());
-      const TokenList& offered = *getPlaceMarking(*place);
       if (w <= 0) continue;
+      const TokenList& offered = *getPlaceMarking(*place);
       TempBindingList extended;
       for (TokenList* prefix : *list) {
         auto token = offered.begin();
@@ -86,13 +77,11 @@ class TestTransition : public Transition {
         place->addToken(Ptr<Token>(new Token_int(0)));
   }
 
- private:
   Options options;
 };
 
 // A net whose buildNet runs a function, so the engine's per-run rebuilds recreate it.
-class TestNet : public NetClass {
- public:
+struct TestNet : NetClass {
   explicit TestNet(std::function<void(TestNet&)> build) : build(std::move(build)) {}
 
   void buildNet() override { build(*this); }
@@ -106,28 +95,24 @@ class TestNet : public NetClass {
   }
 
   Place* place(const char* name, int id, unsigned int capacity = 0) {
-    Place* p = new Place(id, name, this, false, capacity);
-    addPlace(p);
-    return p;
+    return added(new Place(id, name, this, false, capacity), &NetClass::addPlace);
   }
   TestTransition* transition(const char* name, int id, const TestTransition::Options& options) {
-    auto* t = new TestTransition(id, name, this, options);
-    addTransition(t);
-    return t;
+    return added(new TestTransition(id, name, this, options), &NetClass::addTransition);
   }
   void tokens(const char* place, int count) {
     for (int i = 0; i < count; ++i) getPlace(place)->addToken(Ptr<Token>(new Token_int(i)));
   }
 
- private:
+  template <class T, class Base>
+  T* added(T* element, void (NetClass::*add)(Base*)) { return (this->*add)(element), element; }
   std::function<void(TestNet&)> build;
 };
 
 // The number of tokens in a place, or with atLeast > 0 whether it holds at least that many:
 // instantaneous, or averaged over simulated time. In RESTART runs the engine passes the span to
 // average over; the accumulation carries the path weight.
-class MarkingMeasure : public MeasureObj {
- public:
+struct MarkingMeasure : MeasureObj {
   MarkingMeasure(const char* name, NetClass* net, const char* place, bool timeAveraged,
                  int atLeast = 0)
       : MeasureObj(name, net, false), placeName(place), timeAveraged(timeAveraged), atLeast(atLeast) {}
@@ -141,19 +126,14 @@ class MarkingMeasure : public MeasureObj {
   bool accumulative() override { return false; }
   bool timeaverage() override { return timeAveraged; }
   void accum(const Binding* binding, double weight) override {
-    if (!timeAveraged) return;
     const double t = binding->getTime().FullDateTime();
-    value += weight * count() * (t - lastTime);
-    lastTime = t;
+    if (timeAveraged) value += weight * count() * (t - lastTime), lastTime = t;
   }
 
- protected:
   double count() {
     const int n = net->getPlace(placeName.c_str())->getMarkingSize();
     return atLeast > 0 ? (n >= atLeast ? 1.0 : 0.0) : n;
   }
-
- private:
   std::string placeName;
   bool timeAveraged;
   int atLeast;
@@ -161,15 +141,13 @@ class MarkingMeasure : public MeasureObj {
 
 // The tokens of a place as they are now, named and declared as the importance function of a
 // RESTART run, which keeps only time-averaged measures.
-class ImportanceMeasure : public MarkingMeasure {
- public:
+struct ImportanceMeasure : MarkingMeasure {
   ImportanceMeasure(NetClass* net, const char* place)
       : MarkingMeasure("ImportanceFunction", net, place, true) {}
   double measure(double) override { return count(); }
 };
 
-// A marking measure whose estimates can be read.
-struct Probe : MarkingMeasure {
+struct Probe : MarkingMeasure {  // whose estimates can be read
   using MarkingMeasure::MarkingMeasure;
   std::vector<double> means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
   std::vector<double> halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
@@ -177,10 +155,9 @@ struct Probe : MarkingMeasure {
 };
 
 template <class M = Probe>
-void measure(TestNet& n, const char* name, const char* place, bool timeAveraged) {
-  auto* m = new M(name, &n, place, timeAveraged);
-  n.getPlace(place)->addMeasure(m);
-  n.addMeasure(m);
+void measure(TestNet& n, const char* name, const char* place, bool timeAveraged, int atLeast = 0) {
+  auto* m = new M(name, &n, place, timeAveraged, atLeast);
+  n.getPlace(place)->addMeasure(m), n.addMeasure(m);
 }
 
 // The measure the engine keeps across rebuilds: the first build's, active again after a run.
@@ -191,8 +168,7 @@ inline Probe& active(NetClass& net, size_t index = 0) {
 // A transition with an arc in from one place and an arc out to another.
 inline void step(TestNet& n, const char* from, const char* name, int id,
                  const TestTransition::Options& o, const char* to) {
-  n.transition(name, id, o);
-  n.linkPlaceToTransition(from, name, 1);
+  n.transition(name, id, o), n.linkPlaceToTransition(from, name, 1);
   n.linkTransitionToPlace(name, to, 1);
 }
 
@@ -201,20 +177,17 @@ inline void dying(TestNet& n, bool timeAveraged = false) {
   n.place("alive", 1);
   n.transition("die", 1, {.infinite = true, .kind = TestTransition::Options::Kind::exponential,
                           .delay = 1.0});
-  n.linkPlaceToTransition("alive", "die", 1);
-  n.tokens("alive", 10);
+  n.linkPlaceToTransition("alive", "die", 1), n.tokens("alive", 10);
   measure(n, "alive", "alive", timeAveraged);
 }
 
 // Arrivals at rate rho, service at rate 1; the time-averaged number in the system, rho / (1 - rho).
 inline std::function<void(TestNet&)> mm1(double rho) {
   return [rho](TestNet& n) {
-    n.place("queue", 1);
+    n.place("queue", 1), measure(n, "inSystem", "queue", true);
     n.transition("arrive", 1, TestTransition::Options::exponential(1.0 / rho));
     n.transition("serve", 2, TestTransition::Options::exponential(1.0));
-    n.linkTransitionToPlace("arrive", "queue", 1);
-    n.linkPlaceToTransition("queue", "serve", 1);
-    measure(n, "inSystem", "queue", true);
+    n.linkTransitionToPlace("arrive", "queue", 1), n.linkPlaceToTransition("queue", "serve", 1);
   };
 }
 
@@ -225,9 +198,7 @@ inline void oneToThree(TestNet& n) {
   for (const char* place : {"p", "l", "h"}) n.place(place, ++id);
   step(n, "p", "light", 1, {.firingWeight = 1.0, .priority = 1}, "l");
   step(n, "p", "heavy", 2, {.firingWeight = 3.0, .priority = 1}, "h");
-  n.tokens("p", 1);
-  measure(n, "light", "l", false);
-  measure(n, "heavy", "h", false);
+  n.tokens("p", 1), measure(n, "light", "l", false), measure(n, "heavy", "h", false);
 }
 
 }  // namespace testnet

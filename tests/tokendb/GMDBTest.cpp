@@ -2,14 +2,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <string>
-#include <vector>
 
 #include "net/TokenTransfer.h"
-#include "net/Token_int.h"
 #include "tokendb/GMDB.h"
 
 using testing::internal::CaptureStdout;
@@ -22,8 +17,7 @@ namespace {
 // 32-bit buffer.
 const char* const TABLES[] = {
     "CREATE TABLE 1_places (id int not null, name long varchar, primary key (id))",
-    "CREATE TABLE 1_tokens_container (id int not null, object_id int, place_id int, "
-    "primary key (id))",
+    "CREATE TABLE 1_tokens_container (id int not null primary key, object_id int, place_id int)",
     "CREATE TABLE 1_objects_container (id int not null, primary key (id), value int, "
     "note long varchar, flag bit(1), stamp datetime, big bigint)",
     "INSERT INTO 1_places VALUES (1, 'Queue'), (2, 'Server'), (3, REPEAT('x', 600))",
@@ -31,8 +25,7 @@ const char* const TABLES[] = {
     "(12, 2147483647, REPEAT('n', 600), 1, NULL, 0), (13, NULL, NULL, NULL, NULL, NULL), "
     "(14, 1, 'c', 0, NULL, 1099511627776)",
     "INSERT INTO 1_tokens_container VALUES (-7, 10, 1), (102, 12, 1), (103, 10, 3), (104, 13, 2), "
-    "(105, 14, 1)",
-};
+    "(105, 14, 1)"};
 // The rows as read: texts longer than the buffer are cut to 511 characters, NULL reads as zero.
 struct Row { int id; std::string place, values; };
 const Row ROWS[] = {{-7, "Queue", "-5 a 1 2024-02-29 13:45:06"},
@@ -43,7 +36,6 @@ const size_t ROW_COUNT = std::size(ROWS);
 // The reads have no ORDER BY, so results are sorted by id.
 const auto byId = [](auto* a, auto* b) { return a->id < b->id; };
 
-// An attribute's bytes as text.
 std::string show(const token_attribute& a) {
   Long32 number = 0;
   std::memcpy(&number, a.value, sizeof number);
@@ -51,7 +43,6 @@ std::string show(const token_attribute& a) {
   return std::to_string(a.sql_c_type == SQL_C_SLONG ? number : a.value[0]);
 }
 
-// Read rows that delete themselves.
 struct OwnedRows : token_description_list {
   ~OwnedRows() {
     for (token_description* row : token_descriptions) {
@@ -64,18 +55,15 @@ struct OwnedRows : token_description_list {
 }  // namespace
 
 TEST(GMDBConnect, RefusedConnectionsSayWhyButNeverShowThePassword) {
-  const struct { const char* dsn; const char* password; const char* cause; } cases[] = {
+  const struct { const char *dsn, *password, *cause; } cases[] = {
       {"vudi_no_such_dsn", "secret", "DSN=vudi_no_such_dsn, USER=raruzev, PASS=********\n"},
       {nullptr, nullptr, "DSN=, USER=, PASS=********\nError SQLConnect -1\n"},
-      {"vudi", "wrong-password", "Access denied for user 'raruzev'@'localhost'"},
-  };
+      {"vudi", "wrong-password", "Access denied for user 'raruzev'@'localhost'"}};
   GMDB db;  // a refused attempt leaves the object reusable
   for (size_t k = 0; k < (std::getenv("VUDI_TEST_DB_DIR") ? 3 : 2); ++k) {
     CaptureStdout();
-    const char* user = cases[k].dsn ? "raruzev" : nullptr;
-    EXPECT_FALSE(db.DBConnect(cases[k].dsn, user, cases[k].password));
+    EXPECT_FALSE(db.DBConnect(cases[k].dsn, cases[k].dsn ? "raruzev" : nullptr, cases[k].password));
     const std::string out = GetCapturedStdout();
-    EXPECT_TRUE(out.starts_with("the following DSNs are available:\n")) << out;
     EXPECT_NE(out.find(cases[k].cause), std::string::npos) << out;
     EXPECT_EQ(out.find(cases[k].password ? cases[k].password : "(null)"), std::string::npos);
     EXPECT_TRUE(std::cout.good());
@@ -84,23 +72,19 @@ TEST(GMDBConnect, RefusedConnectionsSayWhyButNeverShowThePassword) {
   CaptureStdout();
   SQLHSTMT statement = SQL_NULL_HSTMT;
   EXPECT_FALSE(db.AllocateStatementHandle(&statement) || db.SQLQuery(&statement, "SELECT 1"));
-  db.DBCloseConnect();
-  db.DBCloseConnect();
+  db.DBCloseConnect(), db.DBCloseConnect();
   EXPECT_EQ(GetCapturedStdout(), "");
 }
 
 // Talks to the private server that scripts/test-db.sh starts. Each test process works in a
 // database of its own, so parallel tests and other suites never see its tables.
-class GMDBServer : public testing::Test {
- protected:
+struct GMDBServer : testing::Test {
   void SetUp() override {
-    if (!std::getenv("VUDI_TEST_DB_DIR"))
-      GTEST_SKIP() << "no test database configured: start one with scripts/test-db.sh start";
+    if (!std::getenv("VUDI_TEST_DB_DIR")) GTEST_SKIP() << "no test database (scripts/test-db.sh)";
     CaptureStdout();
     const bool connected = db.DBConnect("vudi", "raruzev", "raruzev");
     const std::string out = GetCapturedStdout();
     ASSERT_TRUE(connected) << out;
-    EXPECT_NE(out.find("\tservername='vudi', description='MariaDB'\n"), std::string::npos) << out;
     EXPECT_NE(out.find("PASS=********\nconnection established!\n"), std::string::npos) << out;
     EXPECT_FALSE(db.DBConnect("vudi", "raruzev", "raruzev"));  // already connected
     schema = "tokendb_test_" + std::to_string(getpid());
@@ -136,49 +120,36 @@ class GMDBServer : public testing::Test {
   std::string schema;
 };
 
-TEST_F(GMDBServer, ReadTokensJoinsTheTablesReportsCutsAndAppendsAndGivesIntTokens) {
+TEST_F(GMDBServer, ReadTokensJoinsTheTablesReportsCutsAndAppends) {
   attr_name_type_info number{"Value", SQL_C_SLONG}, text{"NOTE", SQL_C_CHAR},
       flag{"flag", SQL_C_BIT}, stamp{"Stamp", SQL_C_CHAR};
   std::vector<attr_name_type_info*> request{&number, &text, &flag, &stamp}, none;
   OwnedRows out;
-  std::vector<token_info*> tokens;  // the same rows as int tokens of their first value
-  std::vector<token_reference*> references;
   CaptureStdout();
   ASSERT_TRUE(db.DBReadTokens(1, "ConTainer", &request, &out));
   ASSERT_TRUE(db.DBReadTokens(1, "container", &none, &out));  // appends, rows without attributes
   EXPECT_FALSE(db.DBReadTokens(-1, "Missing", &none, &out));  // prints the statement, adds nothing
-  Token_int::createTokensFromDB(nullptr, &db, tokens, references);
   const std::string printed = GetCapturedStdout();
   for (const char* line : {"DBReadTokens: token 102: text of NOTE cut to 511 characters\n",
                            "DBReadTokens: token 103: text of place name cut to 511 characters\n",
-                           "SQLExecDirect failed: SELECT  tname.id, pname.name FROM "
-                           "-1_tokens_missing tname, -1_objects_missing oname, -1_places pname "
-                           "WHERE tname.object_id = oname.id AND pname.id=tname.place_id\n"
-                           "Error in Select -1\n"})
+                           "pname.id=tname.place_id\nError in Select -1\n"})
     EXPECT_NE(printed.find(line), std::string::npos) << printed;
   ASSERT_EQ(out.token_descriptions.size(), 2 * ROW_COUNT);
-  ASSERT_EQ(tokens.size(), ROW_COUNT);
   EXPECT_TRUE(out.token_descriptions.back()->attributes.empty());
   std::sort(out.token_descriptions.begin(), out.token_descriptions.begin() + ROW_COUNT, byId);
-  std::sort(tokens.begin(), tokens.end(), byId);
   for (size_t k = 0; k < ROW_COUNT; ++k) {
     const token_description& row = *out.token_descriptions[k];
-    const token_info& token = *tokens[k];
     std::string values;
     for (size_t a = 0; a < row.attributes.size(); ++a) {
       EXPECT_EQ(row.attributes[a]->name, request[a]->name);
       values += (a > 0 ? " " : "") + show(*row.attributes[a]);
     }
-    const std::string where = std::to_string(ROWS[k].id) + " " + ROWS[k].place + " ";
-    EXPECT_EQ(std::to_string(row.id) + " " + row.place_name + " " + values, where + ROWS[k].values);
-    EXPECT_EQ(std::to_string(token.id) + " " + token.place_name + " " + token.tokentypename +
-                  token.token->getName() + token.token->content(),
-              where + "intint" + ROWS[k].values.substr(0, ROWS[k].values.find(' ')));
-    delete tokens[k];
+    EXPECT_EQ(std::to_string(row.id) + " " + row.place_name + " " + values,
+              std::to_string(ROWS[k].id) + " " + ROWS[k].place + " " + ROWS[k].values);
   }
 }
 
-TEST_F(GMDBServer, AFailingReadSaysWhyAndKeepsOnlyTheRowsBeforeIt) {
+TEST_F(GMDBServer, RefusedNamesAndFormatsRunNothingAndAFailingReadKeepsTheRowsBeforeIt) {
   const struct { const char* type; attr_name_type_info attribute; const char* says; } cases[] = {
       {"container", {"n+(SELECT COUNT(*) FROM mysql.user)", SQL_C_SLONG},
        "DBReadTokens: refused name 'n+(SELECT COUNT(*) FROM mysql.user)': only letters, digits "
@@ -186,8 +157,7 @@ TEST_F(GMDBServer, AFailingReadSaysWhyAndKeepsOnlyTheRowsBeforeIt) {
       {"container tname UNION SELECT 1, user FROM mysql.user --", {"value", SQL_C_SLONG},
        "DBReadTokens: refused name 'container tname UNION"},
       {"container", {"value", 999}, "Error in BindCol -1 (column 1)\n"},
-      {"container", {"big", SQL_C_SLONG}, "Error in Fetch -1\n"},
-  };
+      {"container", {"big", SQL_C_SLONG}, "Error in Fetch -1\n"}};
   for (const auto& c : cases) {
     std::vector<attr_name_type_info*> request{const_cast<attr_name_type_info*>(&c.attribute)};
     OwnedRows out;
@@ -199,6 +169,19 @@ TEST_F(GMDBServer, AFailingReadSaysWhyAndKeepsOnlyTheRowsBeforeIt) {
     EXPECT_EQ(out.token_descriptions.empty(), c.attribute.name != "big");
     for (const token_description* row : out.token_descriptions) EXPECT_NE(row->id, 105);
   }
+  // Refused formats and names run nothing.
+  int number = 0;
+  CaptureStdout();
+  for (const char* format : {"", "%", "%x", "%ss", "%s%q", "%s %i"})
+    EXPECT_FALSE(db.DBCreateTbl("fresh", format) || db.DBInsertRow("1_places", format) ||
+                 db.DBUpdateRow("1_places", format, 1) || db.DBReadRow("1_places", format, 1));
+  EXPECT_FALSE(db.DBCreateTbl("fresh", "%i", "id; DROP TABLE 1_places") ||
+               db.DBDropTbl("1_places; --") || db.DBDeleteRow("1_places WHERE 1 OR Id", 1) ||
+               db.DBReadInt(&number, "1_places", "COUNT(*)", 1) ||
+               db.DBUpdateInt(1, "id = 9, name", "1_places", 1) || db.DBCreateDB("x", "MariaDB"));
+  EXPECT_TRUE(GetCapturedStdout().starts_with("Wrong types\nWrong types\nWrong types.\n"));
+  EXPECT_EQ(tables(), "1_objects_container,1_places,1_tokens_container");
+  EXPECT_TRUE(db.DBReadInt(&number, "1_places", "id", 3) && number == 3);
 }
 
 // A text that would end a quoted value, escape, start a statement or comment; a non-ASCII letter.
@@ -256,24 +239,6 @@ TEST_F(GMDBServer, CreatedMarkingsAreNumberedAndStoredAsGivenOrLeaveNothingBehin
   ASSERT_TRUE(exec("DELETE FROM markings") &&
               exec("DROP TABLE 1_places, 1_tokens_data, 1_objects_data"));
   create(1);  // an empty markings table
-  std::string slong, ushort;
-  EXPECT_TRUE(db.SQLGetTypeName(SQL_C_SLONG, slong) && db.SQLGetTypeName(SQL_C_USHORT, ushort));
-  EXPECT_EQ(slong + "," + ushort, "INTEGER,SMALLINT UNSIGNED");
-}
-
-TEST_F(GMDBServer, RefusedFormatsAndNamesRunNothing) {
-  int number = 0;
-  CaptureStdout();
-  for (const char* format : {"", "%", "%x", "%ss", "%s%q", "%s %i"})
-    EXPECT_FALSE(db.DBCreateTbl("fresh", format) || db.DBInsertRow("1_places", format) ||
-                 db.DBUpdateRow("1_places", format, 1) || db.DBReadRow("1_places", format, 1));
-  EXPECT_FALSE(db.DBCreateTbl("fresh", "%i", "id; DROP TABLE 1_places") ||
-               db.DBDropTbl("1_places; --") || db.DBDeleteRow("1_places WHERE 1 OR Id", 1) ||
-               db.DBReadInt(&number, "1_places", "COUNT(*)", 1) ||
-               db.DBUpdateInt(1, "id = 9, name", "1_places", 1) || db.DBCreateDB("x", "MariaDB"));
-  EXPECT_TRUE(GetCapturedStdout().starts_with("Wrong types\nWrong types\nWrong types.\n"));
-  EXPECT_EQ(tables(), "1_objects_container,1_places,1_tokens_container");
-  EXPECT_TRUE(db.DBReadInt(&number, "1_places", "id", 3) && number == 3);
 }
 
 // A row of every format letter, as the row calls and the single-value calls see it. Its 1e-7,
@@ -298,7 +263,7 @@ int countReads(GMDB& db, Letters& row) {
          db.DBReadStr(row.m, "letters", "m", 3) + db.DBReadDateTime(row.t, "letters", "t", 3);
 }
 
-TEST_F(GMDBServer, EveryFormatLetterSurvivesInsertReadUpdateAndDelete) {
+TEST_F(GMDBServer, EveryFormatLetterSurvivesInsertReadUpdateDeleteAndLongTextsAndNullsReadSafely) {
   const Letters v{ODD, -5, 1e-7f, 1e-7, true, "2024-02-29", "13:45:06", "2024-02-29 13:45:06"};
   const Letters w{"", -2147483647 - 1, 3.25e38f, -1e300, false, "1999-12-31", "00:00:01",
                   "2000-01-01 00:00:00"};
@@ -327,9 +292,8 @@ TEST_F(GMDBServer, EveryFormatLetterSurvivesInsertReadUpdateAndDelete) {
   ASSERT_TRUE(db.DBDeleteRow("letters", 3));
   EXPECT_FALSE(readRow(db, read) || countReads(db, read) > 0);
   EXPECT_TRUE(read == v && db.DBDropTbl("letters"));
-}
 
-TEST_F(GMDBServer, LongTextsNullsAndUnreadableValues) {
+  // Long texts, NULLs and values that do not fit.
   ASSERT_TRUE(exec("CREATE TABLE v (id int, txt longtext, flag varchar(9), n int)"));
   ASSERT_TRUE(exec("INSERT INTO v VALUES (1, REPEAT('x', 1500), 'T', -7), "
                    "(2, REPEAT('y', 1048577), 'yes', 1), (3, NULL, NULL, NULL)"));
