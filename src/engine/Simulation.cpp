@@ -837,6 +837,7 @@ void Simulation::run_restart(double& alpha, int repeats, double thrmin, double t
               << std::endl;
     std::exit(1);
   }
+  if (!analysisPossible()) return;
   // The analysis runs at sampling points spaced on the main path's time; without a spacing it
   // would repeat at one point forever.
   if (!(interval > 0.0) || !std::isfinite(interval)) {
