@@ -74,11 +74,14 @@ void Place::addToken(const Ptr<Token>& token) {
 
 void Place::removeToken(const Ptr<Token>& token) {
   // The entries leave the marking at once but live until the end, for `token` may be one of them.
+  // The offer of the first tokens lets go of it too: a token that has left must not stay alive.
   TokenList removed;
-  for (auto it = marking.begin(); it != marking.end();) {
-    const auto next = std::next(it);
-    if (*it == token) removed.splice(removed.end(), marking, it);
-    it = next;
+  for (TokenList* list : {&marking, &partialMarking}) {
+    for (auto it = list->begin(); it != list->end();) {
+      const auto next = std::next(it);
+      if (*it == token) removed.splice(removed.end(), *list, it);
+      it = next;
+    }
   }
   notifyGlobalGuardTransitions();
   for (Transition* transition : outTransitions) transition->removeNotBoundToken(token);
@@ -105,7 +108,10 @@ TokenList& Place::getMarking(int n) {
   return partialMarking;
 }
 
-void Place::removeCurrentMarking() { marking.clear(); }
+void Place::removeCurrentMarking() {
+  marking.clear();
+  partialMarking.clear();
+}
 
 void Place::addRestoredToken(const Ptr<Token>& token) { marking.push_back(token); }
 

@@ -26,6 +26,10 @@ TEST(Place, SpaceTestOfferedMarkingAndArcs) {
   EXPECT_EQ(firstN->getMarking(2), firstTwo);
   EXPECT_EQ(firstN->getMarking(9), all);
   EXPECT_EQ(plain->getMarking(2).size(), 5u);
+  // A token leaving the place leaves what was offered too, and dies with its last holder.
+  const Counter alive = Token::concTokenCounter;
+  firstN->removeToken(firstN->getFullMarking().back());
+  EXPECT_EQ(Token::concTokenCounter, alive - 1);
   // One removal takes every entry of the token.
   plain->addToken(plain->getFullMarking().front());
   plain->removeToken(plain->getFullMarking().front());
