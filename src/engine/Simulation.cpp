@@ -290,10 +290,12 @@ void Simulation::convertPlaceholders(std::list<Binding*>& candidates, bool all) 
     }
     recycleCandidates(unconverted);
 
+    // An event beyond the calendar's end is never found: it leaves the marking as dead as none.
     bool eventLeft = false;
     for (const auto& [name, transition] : net->getTransitions()) {
       const Binding* next = transition->getNextEvent();
-      if (next != nullptr && (!next->isTempBinding() || failed.count(transition) == 0)) {
+      if (next != nullptr && (!next->isTempBinding() || failed.count(transition) == 0) &&
+          EventQueue::everDue(next->getTime().FullDateTime(), next->getPriority())) {
         eventLeft = true;
       }
     }

@@ -91,9 +91,9 @@ void EventQueue::rank() {
   ranked = true;
 }
 
-bool EventQueue::due(const Entry& top) {
+bool EventQueue::everDue(double time, int priority) {
   const double last = DateTime::MAX.FullDateTime();
-  return top.time < last || (top.time == last && top.priority >= 0);
+  return time < last || (time == last && priority >= 0);
 }
 
 const std::vector<const EventQueue::Entry*>& EventQueue::tiedWithTop() {

@@ -31,6 +31,11 @@ class EventQueue {
   // The name order of the transitions changed.
   void namesChanged() { ranked = false; }
 
+  // Whether an event of this time and priority is ever found: the walk starts from
+  // DateTime::MAX and priority 0, so it takes nothing later, and at that very time only the
+  // priorities of 0 or more.
+  static bool everDue(double time, int priority);
+
   // Passes `take` the first events of all transitions whose first event ties with the earliest
   // one in time and priority, in the transitions' name order: what a walk over the transitions in
   // name order finds when it keeps the earliest time and, at that time, the highest priority. Like
@@ -39,7 +44,7 @@ class EventQueue {
   template <class Take>
   void firstEvents(Take&& take) {
     if (!noted.empty()) refresh();
-    if (heap.empty() || !due(heap[0])) return;
+    if (heap.empty() || !everDue(heap[0].time, heap[0].priority)) return;
     if (!tiesBelowTop()) {
       take(heap[0].first);
       return;
@@ -60,9 +65,6 @@ class EventQueue {
   static bool ties(const Entry& a, const Entry& b) {
     return a.time == b.time && a.priority == b.priority;
   }
-  // The walk starts from DateTime::MAX and priority 0: it takes nothing later, and at that very
-  // time only the highest priority if it is 0 or more.
-  static bool due(const Entry& top);
   bool tiesBelowTop() const {
     return (heap.size() > 1 && ties(heap[1], heap[0])) ||
            (heap.size() > 2 && ties(heap[2], heap[0]));

@@ -102,10 +102,16 @@ TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime
 }
 
 TEST(EventStep, PlaceholdersAloneThatCannotConvertAreADeadMarkingEvenWithoutStopTime) {
-  TestNet net(guarded);
-  Sim sim(&net, 0.0);  // no stop time: nothing bounds the placeholder's moves
-  EXPECT_EQ(sim.next(), "");
-  EXPECT_EQ(net.getTransition("guarded")->getNextEvent()->getTime(), kOrigin + 1.0);
+  // Alone, or beside an event beyond the calendar's end, which no search ever finds.
+  for (const double never : {0.0, DateTime::MAX - kOrigin + 1.0}) {
+    TestNet net([never](TestNet& n) {
+      guarded(n);
+      if (never > 0) n.transition("never", 2, det(never));
+    });
+    Sim sim(&net, 0.0);  // no stop time: nothing bounds the placeholder's moves
+    EXPECT_EQ(sim.next(), "");
+    EXPECT_EQ(net.getTransition("guarded")->getNextEvent()->getTime(), kOrigin + 1.0);
+  }
 }
 
 TEST(EventStep, PastTheStopTimeAPlaceholderThatConvertsIsStillFound) {
