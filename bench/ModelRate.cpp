@@ -20,18 +20,25 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void inModelFolder() {
-  static const bool moved = [] {
-    const fs::path folder =
-        fs::temp_directory_path() / ("vudi-model-bench-" + std::to_string(getpid()));
+// The folder lives as long as the program and is removed at exit, with whatever the runs wrote.
+struct ModelFolder {
+  const fs::path home = fs::current_path();
+  const fs::path folder =
+      fs::temp_directory_path() / ("vudi-model-bench-" + std::to_string(getpid()));
+  ModelFolder() {
     fs::create_directories(folder);
     fs::copy_file(fs::path(VUDI_SOURCE_DIR) / "marking.xml", folder / "marking.xml",
                   fs::copy_options::overwrite_existing);
     fs::current_path(folder);
-    return true;
-  }();
-  (void)moved;
-}
+  }
+  ~ModelFolder() {
+    std::error_code ignored;
+    fs::current_path(home, ignored);
+    fs::remove_all(folder, ignored);
+  }
+};
+
+void inModelFolder() { static const ModelFolder folder; }
 
 // The runs print their closing lines; the benchmarks keep them off the console.
 struct Quiet {
