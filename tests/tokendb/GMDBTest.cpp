@@ -142,7 +142,8 @@ TEST_F(GMDBServer, ReadTokensJoinsTheTablesReportsCutsAndAppends) {
     std::string values;
     for (size_t a = 0; a < row.attributes.size(); ++a) {
       EXPECT_EQ(row.attributes[a]->name, request[a]->name);
-      values += (a > 0 ? " " : "") + show(*row.attributes[a]);
+      if (a > 0) values += ' ';
+      values += show(*row.attributes[a]);
     }
     EXPECT_EQ(std::to_string(row.id) + " " + row.place_name + " " + values,
               std::to_string(ROWS[k].id) + " " + ROWS[k].place + " " + ROWS[k].values);
