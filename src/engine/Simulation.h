@@ -96,6 +96,8 @@ class Simulation : public RunContext {
   // False, after the closing line saying so, when the confidence has no quantile.
   bool analysisPossible() const;
   void rebuildNet();
+  // The measure RESTART splits on; the other runs leave it out of their estimates.
+  static bool isImportance(const MeasureObj* measure);
   // The candidates of one step, the list emptied first. With `all`, or with placeholders to pass
   // over, the walk below; otherwise the net's event queue, which finds what the walk would.
   // Virtual, so that a run can be replayed with the walk alone and the two compared.

@@ -1,0 +1,107 @@
+#include "engine/Simulation.h"
+
+#include <iostream>
+#include <list>
+
+#include "net/Binding.h"
+#include "net/MeasureObj.h"
+#include "net/NetClass.h"
+
+// The transient run: independent replications sampled at equally spaced points.
+
+void Simulation::startSampling() {
+  samplingIndex = 0;
+  nextSampling = *start;
+}
+
+bool Simulation::samplingPointsLeft() const { return samplingIndex < nofsampling; }
+
+void Simulation::advanceSampling() {
+  // Each point is computed from the start, not by adding the interval over and over: on a
+  // calendar scale of some 6e10 seconds the repeated sum drifts and would miss the stop time.
+  ++samplingIndex;
+  if (samplingIndex == nofsampling - 1) {
+    nextSampling = stop;
+  } else if (samplingIndex < nofsampling) {
+    nextSampling = *start + static_cast<double>(samplingIndex) * interval;
+  } else {
+    nextSampling = stop + interval;
+  }
+}
+
+void Simulation::takeSamplingPoint(bool& done) {
+  const bool ok = updateSamplingPoints(false);
+  done = done && ok && loop > 5;
+  advanceSampling();
+}
+
+void Simulation::sampleAt(Binding& sentinel, bool samplingPoint, bool& done) {
+  sentinel = Binding(nextSampling);
+  updateAllMeasures(&sentinel, true, samplingPoint);
+  takeSamplingPoint(done);
+}
+
+void Simulation::run_transient(double& alpha) {
+  this->alpha = alpha;
+  if (!analysisPossible()) return;
+  loop = 0;
+  bool done = false;
+  interval = (stop.FullDateTime() - start->FullDateTime()) / (nofsampling - 1);
+  if (!(interval > 0.0)) interval = stop.FullDateTime() - start->FullDateTime();
+  runStart = std::time(nullptr);
+  lastProgressPrint = runStart;
+  noLimit = secmax == 0;
+  Binding sentinel(*start);
+  std::list<Binding*> candidates;
+
+  while (!done) {
+    rebuildNet();
+    initMeasureList(loop == 0);
+    startSampling();
+    resetMeasures = true;
+    done = true;
+
+    for (;;) {
+      getFirstBindingsOfAllTransitions(&candidates, false);
+      Binding* binding = resolve_conflicts(candidates);
+      if (binding == nullptr) {
+        while (samplingPointsLeft()) sampleAt(sentinel, false, done);
+        break;
+      }
+      eventTime = binding->getTime();
+      updateSimulationTime(eventTime);
+      if (net->getMeasureList().empty()) {
+        if (eventTime > stop) break;
+        logFiring(binding);
+        executeEvent(binding);
+        continue;
+      }
+      if (eventTime > stop) {
+        while (samplingPointsLeft() && nextSampling < stop) sampleAt(sentinel, true, done);
+        if (samplingPointsLeft() && nextSampling == stop) sampleAt(sentinel, false, done);
+        break;
+      }
+      while (samplingPointsLeft() && eventTime > nextSampling) sampleAt(sentinel, true, done);
+      updateAllMeasures(binding, true, false);
+      logFiring(binding);
+      executeEvent(binding);
+      if (samplingPointsLeft() && eventTime == nextSampling) takeSamplingPoint(done);
+      if (!samplingPointsLeft()) break;
+    }
+
+    // At the limit an unsuccessful replication is not counted; a successful one stands.
+    const bool limitReached = timeLimitReached();
+    if (limitReached && !done) break;
+    ++loop;
+    if (analysisState != ANALYSIS_ON && loop > 5) analysisState = ANALYSIS_ON;
+    if (limitReached) break;
+  }
+  recycleCandidates(candidates);
+
+  if (loop <= 5) {
+    std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN "
+                 "TEN."
+              << std::endl;
+  }
+  std::cout << (done ? "\nSIMULATION SUCCESSFUL" : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
+}
