@@ -33,18 +33,9 @@ struct Run : Simulation {
   int replications() const { return loop; }
 };
 
-// Package seeds far apart, one set per run.
+// Package seeds far apart, one set per run, as the program makes them from --seed.
 void seed(std::uint64_t run) {
-  std::uint64_t x = run * 0x9E3779B97F4A7C15ull + 0x1234567ull;
-  unsigned long values[6];
-  for (unsigned long& v : values) {
-    x += 0x9E3779B97F4A7C15ull;
-    std::uint64_t z = x;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    v = static_cast<unsigned long>((z ^ (z >> 31)) % 4294944000ull) + 1;
-  }
-  RandomWrapper::SetPackageSeed(values);
+  RandomWrapper::SetPackageSeed(RandomWrapper::seedWords(run).data());
 }
 
 struct Tally {

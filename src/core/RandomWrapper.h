@@ -1,5 +1,8 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
+
 #include "core/IntTypes.h"
 #include "core/RngStream.h"
 
@@ -14,6 +17,9 @@ class RandomWrapper {
 
   // False (with the refusal on standard error) when the seed is not a valid package seed.
   static bool SetPackageSeed(const unsigned long seed[6]);
+  // The six words of a package seed made from one user seed: each word a valid, non-zero value
+  // of its component, and seeds that lie close together (s, s + 1, 2s) giving unrelated words.
+  static std::array<unsigned long, 6> seedWords(std::uint64_t seed);
 
  private:
   RngStream stream;

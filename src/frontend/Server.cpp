@@ -109,11 +109,6 @@ std::string Server::netName(const char* path) {
   return text.substr(sep + 1, dot - sep - 1);
 }
 
-std::array<unsigned long, 6> Server::seedWords(unsigned int seed) {
-  const unsigned long high = seed >> 22, middle = (seed >> 12) & 0x3FF, low = seed & 0xFFF;
-  return {high, middle, low, high, middle, low};
-}
-
 void Server::start(int argc, char** argv) {
   if (current != nullptr) {
     std::cout << "Simulation already running" << std::endl;
@@ -140,7 +135,7 @@ void Server::start(int argc, char** argv) {
 
   const unsigned int seed = line.seed.getValue().value;
   std::cout << "Random seed set to " << seed << std::endl;
-  const auto words = seedWords(seed);
+  const auto words = RandomWrapper::seedWords(seed);
   for (size_t i = 0; i < words.size(); ++i)
     std::cout << "Setting individual seed number " << i << " to " << words[i] << std::endl;
   const bool accepted = RandomWrapper::SetPackageSeed(words.data());

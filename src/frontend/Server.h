@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <string>
 
 #include "model/ImplementedNetClass.h"
@@ -23,8 +22,6 @@ class Server {
   // The net's name from the program path: the file name less its extension when the path has a
   // directory, the whole text otherwise; empty for no path.
   static std::string netName(const char* path);
-  // The six words of the random package seed taken from one 32-bit seed.
-  static std::array<unsigned long, 6> seedWords(unsigned int seed);
 
  private:
   struct CommandLine;

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <tuple>
+#include <vector>
 
 namespace {
 
@@ -93,6 +96,41 @@ TEST(RngStreamTest, AntitheticPrecisionAndRandIntFollowTheUnderlyingDraws) {
     const std::int64_t wide = ints.RandInt(INT_MIN, INT_MAX);
     EXPECT_EQ(wide, INT_MIN + static_cast<std::int64_t>(lo * 4294967296.0));
   }
+}
+
+// The first number of the first stream after the package seed made from the user seed s.
+double firstNumber(std::uint64_t s) {
+  EXPECT_TRUE(RandomWrapper::SetPackageSeed(RandomWrapper::seedWords(s).data())) << s;
+  return RngStream().RandU01();
+}
+
+double correlation(const std::vector<double>& x, const std::vector<double>& y) {
+  double mx = 0, my = 0, sxy = 0, sxx = 0, syy = 0;
+  for (size_t i = 0; i < x.size(); ++i) mx += x[i] / x.size(), my += y[i] / y.size();
+  for (size_t i = 0; i < x.size(); ++i) {
+    sxy += (x[i] - mx) * (y[i] - my), sxx += (x[i] - mx) * (x[i] - mx);
+    syy += (y[i] - my) * (y[i] - my);
+  }
+  return sxy / std::sqrt(sxx * syy);
+}
+
+TEST(RngStreamTest, UserSeedsGiveValidDistinctAndUnrelatedPackageSeeds) {
+  // Seeds users pick side by side (1..N, or doubling) must start unrelated streams; seed 0 too.
+  std::vector<double> of, twice, next;
+  for (std::uint64_t s = 0; s < 1000; ++s)
+    of.push_back(firstNumber(s)), twice.push_back(firstNumber(2 * s)),
+        next.push_back(firstNumber(s + 1));
+  EXPECT_LT(std::fabs(correlation(of, twice)), 0.1);
+  EXPECT_LT(std::fabs(correlation(of, next)), 0.1);
+  // Every word within [1, m), no two seeds alike.
+  std::set<State> seen;
+  for (std::uint64_t s = 0; s < 100000; ++s) {
+    const State words = RandomWrapper::seedWords(s);
+    if (RandomWrapper::SetPackageSeed(words.data()) &&
+        std::count(words.begin(), words.end(), 0UL) == 0)
+      seen.insert(words);
+  }
+  EXPECT_EQ(seen.size(), 100000u);
 }
 
 }  // namespace

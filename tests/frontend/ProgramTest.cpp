@@ -51,8 +51,8 @@ const Case cases[] = {
     {"--version", 0, "version: none"},
     {"-T -S" + SPAN, 1, "Mutually exclusive argument already set!"},
     {SPAN, 1, "Required arguments missing"},
-    {"-p --lcount 2 --seed 1234567", 1, "number 1 to 301\nSetting individual seed number 2 to 1671\n|Missing argument firecount."},
-    {"-p --fcount 10 --seed 4294967295", 1, "number 2 to 4095\n|Missing argument loopcount."},
+    {"-p --lcount 2 --seed 1234567", 1, "number 1 to 3480189302\nSetting individual seed number 2 to 1734986802\n|Missing argument firecount."},
+    {"-p --fcount 10 --seed 4294967295", 1, "number 5 to 1817724279\n|Missing argument loopcount."},
     {"-t --stop x --secmax 3", 1, "Missing argument starttime."},
     {"-T --start 25:00 --mstop 5", 1, "Format of start time invalid."},
     {"-T --mstart -1 --mstop 5", 1, "Start time < 0.0"},
@@ -68,11 +68,11 @@ const Case cases[] = {
     {"-R --mstart 10 --mstop 9 --repeats 2 --thrmax 4", 1, "RESTART simulation starts.|Error: no Importance Function"},
     {"-T " + TIME + "00:00:10@01/01/2000", 1,  // refused before the net is built
      "Result port set to NULL\nStop time of simulation must be after the start time.\n<end>"},
-    {"-p --fcount 1000 --lcount 2 --seed 0 -l --logdir logs", 0, "logging on (folder: logs)|accepted? false|"
+    {"-p --fcount 1000 --lcount 2 --seed 0 -l --logdir logs", 0, "logging on (folder: logs)|number 5 to 849877705\nWas the seed accepted? true|"
      "Running in profiling mode 1000*2|firing 2 * 1000 times\n0. loop in |1. loop in |Global fire count: 2000\n"},
     {"-T --mstart 0 --mstop 200 --nofsampling 3 --seed 4194304 --epsmax 10", 0,
      "MainClass::main() beginning...\nSimulation called with arguments\n|--epsmax 10 \nstarting |\nnetname: vudi\n"
-     "logging off\nRandom seed set to 4194304\n|number 3 to 1\n|Running simulation from 00:00:00@12/31/0000 to "
+     "logging off\nRandom seed set to 4194304\n|number 3 to 1041654946\n|Running simulation from 00:00:00@12/31/0000 to "
      "00:03:20@12/31/0000 :: displayaddress=NULL|SUCCESSFUL|RESULTS OF TRANSIENT|\ntotal simulation time: |"
      "\nTotal # tokens|\nMax # tokens|\nGlobal fire count: ", "Measure: Execution_thread_pool_in_use|\n\t0.0|\n\t1.0|\n\t2.0"},
     {"-S --mstart 0 --mstop 1000", 0, "Ignoring Measure Execution_thread_pool_in_use",  // no measure analysed
