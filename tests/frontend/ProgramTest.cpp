@@ -8,6 +8,7 @@
 
 #include "frontend/Server.h"
 #include "sockets/socket_t.h"
+#include "support/PrivateNetwork.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ TEST(Program, AnswersEachCommandLineWithItsStatusAndTextsAndNamesTheNetAfterItse
 }
 
 TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
+  if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   Program program;
   const std::string args = "-t " + TIME + "x";
   std::unique_ptr<socket_t> taken(socket_t::create_global("localhost:2020", 5));

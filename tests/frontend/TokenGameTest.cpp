@@ -6,6 +6,7 @@
 #include "frontend/TokenGame.h"
 #include "sockets/win_socket.h"
 #include "support/Forked.h"
+#include "support/PrivateNetwork.h"
 
 using namespace enginetest;
 using namespace std::chrono_literals;
@@ -65,6 +66,7 @@ struct Gui {
 };
 
 TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines) {
+  if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   int port = 0;
   const int results = listener(port);
   Forked peer = game("127.0.0.1:" + std::to_string(port));
@@ -97,6 +99,7 @@ TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines)
 }
 
 TEST(TokenGame, EndsWithoutHangingWhenTheFrontEndVanishesMidStep) {
+  if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   Forked peer = game();
   EXPECT_EQ(Gui().ask("SINGLESTEP#", 7).substr(0, 7), "Fired: ");
   EXPECT_EQ(peer.wait(), 0);  // not killed by a write to the closed connection
