@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <iostream>
 #include <memory>
 #include <string_view>
@@ -156,24 +155,27 @@ void TokenGame::serve(socket_t* gui) {
   }
 }
 
-// TCP may cut a command anywhere, so reading goes on until a '#' has come, the buffer is full or
-// the front end is gone. The message is the text before the last '#'; false when there is none.
+// Commands end at a '#', and TCP cuts the stream anywhere: one read may bring several commands or
+// a part of one. Each command is taken in turn, in the order sent, and the bytes after the last
+// '#' wait for the next read. False when the front end is gone or sends a whole message's worth
+// of bytes without a '#'.
 bool TokenGame::readMessage(socket_t* gui, std::string& message) {
-  char buffer[kMessageSize];
-  size_t got = 0;
-  while (got < sizeof buffer) {
-    const int n = gui->read(buffer + got, 0, sizeof buffer - got, -1);
+  size_t end;
+  while ((end = pending.find('#', pendingFrom)) == std::string::npos) {
+    pending.erase(0, pendingFrom);
+    pendingFrom = 0;
+    const size_t got = pending.size();
+    if (got >= kMessageSize) return false;
+    pending.resize(kMessageSize);
+    const int n = gui->read(pending.data() + got, 0, kMessageSize - got, -1);
+    pending.resize(got + static_cast<size_t>(std::max(n, 0)));
     if (n <= 0) {
       connectionLost = true;
-      break;
+      return false;
     }
-    const bool complete = std::memchr(buffer + got, '#', static_cast<size_t>(n)) != nullptr;
-    got += static_cast<size_t>(n);
-    if (complete) break;
   }
-  const size_t end = std::string_view(buffer, got).rfind('#');
-  if (end == std::string_view::npos) return false;
-  message.assign(buffer, end);
+  message.assign(pending, pendingFrom, end - pendingFrom);
+  pendingFrom = end + 1;
   return true;
 }
 

@@ -67,6 +67,8 @@ class TokenGame : public Simulation {
 
   std::vector<Breakpoint> breakpoints;  // positions from 0 are what the front end is told
   std::list<Binding*> candidates;
+  std::string pending;  // bytes read from the front end, of which those from pendingFrom are unused
+  size_t pendingFrom = 0;
   bool failed = false;
   bool connectionLost = false;
 };
