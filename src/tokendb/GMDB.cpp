@@ -30,17 +30,40 @@ void printDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
 
 const char* printable(const char* text) { return text != nullptr ? text : ""; }
 
+// The server's limit on the length of a table or column name.
+const size_t NAME_SIZE = 64;
+
+// A refused name may be anything, megabytes long or full of terminal escapes: it is echoed as its
+// first characters up to the name limit, with bytes that are not printable ASCII as \xNN.
+std::string shown(std::string_view name) {
+  static const char HEX[] = "0123456789abcdef";
+  std::string text;
+  for (const unsigned char c : name.substr(0, NAME_SIZE)) {
+    if (c >= ' ' && c <= '~') {
+      text += static_cast<char>(c);
+    } else {
+      text += "\\x";
+      text += HEX[c >> 4];
+      text += HEX[c & 15];
+    }
+  }
+  return text;
+}
+
 // Names pasted into a statement: ASCII letters, digits and underscores only (a NUL inside the name
 // included), so that no name can end the identifier and add SQL of its own. Quoting alone would
-// leave that to the server's rules.
+// leave that to the server's rules. A name beyond the server's limit is refused before a statement
+// is built, as one of megabytes would exceed the packet limit and make the server hang up.
 bool refusedName(const char* who, std::string_view name) {
-  const bool plain = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+  const bool tooLong = name.size() > NAME_SIZE;
+  const bool plain = !tooLong && !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   });
-  if (!plain)
-    std::cout << who << ": refused name '" << name
-              << "': only letters, digits and underscores are allowed" << std::endl;
-  return !plain;
+  if (plain) return false;
+  std::cout << who << ": refused name '" << shown(name) << "': ";
+  if (tooLong) std::cout << "longer than " << NAME_SIZE << " characters" << std::endl;
+  else std::cout << "only letters, digits and underscores are allowed" << std::endl;
+  return true;
 }
 
 // A text column longer than its buffer keeps its first 511 characters; the cut is reported, as the

@@ -25,7 +25,8 @@ class GMDB {
   bool DBConnect(const char* dsn, const char* user, const char* password);
   void DBCloseConnect();
   // The type and attribute names go into the statement as identifiers, so only ASCII letters,
-  // digits and underscores are accepted; any other name is refused with a message.
+  // digits and underscores are accepted, at most 64 of them (the server's limit); any other name
+  // is refused with a message.
   bool DBReadTokens(int marking, const char* tokentypename,
                     std::vector<attr_name_type_info*>* attributes, token_description_list* out);
   bool AllocateStatementHandle(SQLHSTMT* statement);
@@ -42,9 +43,9 @@ class GMDB {
   bool SQLGetTypeName(SQLSMALLINT bufferType, std::string& typeName);
 
   // Generic access to tables whose rows carry an integer id. Table and column names take only
-  // ASCII letters, digits and underscores; values always travel as bound parameters, so any text
-  // is stored as given. A read of a missing row returns false and leaves the output unchanged; a
-  // NULL reads as empty text, 0 or false.
+  // ASCII letters, digits and underscores, at most 64; values always travel as bound parameters,
+  // so any text is stored as given. A read of a missing row returns false and leaves the output
+  // unchanged; a NULL reads as empty text, 0 or false.
   bool DBReadStr(std::string& value, const char* table, const char* column, int id);
   bool DBReadInt(int* value, const char* table, const char* column, int id);
   bool DBReadFloat(float* value, const char* table, const char* column, int id);

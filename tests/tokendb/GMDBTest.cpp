@@ -182,6 +182,18 @@ TEST_F(GMDBServer, RefusedNamesAndFormatsRunNothingAndAFailingReadKeepsTheRowsBe
                db.DBUpdateInt(1, "id = 9, name", "1_places", 1) || db.DBCreateDB("x", "MariaDB"));
   EXPECT_TRUE(GetCapturedStdout().starts_with("Wrong types\nWrong types\nWrong types.\n"));
   EXPECT_EQ(tables(), "1_objects_container,1_places,1_tokens_container");
+  // Names beyond the server's limit are refused before any statement: one of megabytes would make
+  // the server hang up. A refused name is echoed as its first 64 characters, escapes shown.
+  const std::string longest(64, 'c');
+  CaptureStdout();
+  EXPECT_FALSE(db.DBDropTbl(std::string(20 << 20, 'a').c_str()) ||
+               db.DBReadInt(&number, "1_places", "\x1b]0;owned\a\xff", 3));
+  EXPECT_EQ(GetCapturedStdout(), "DBDropTbl: refused name '" + std::string(64, 'a') +
+                                     "': longer than 64 characters\nDBReadInt: refused name "
+                                     "'\\x1b]0;owned\\x07\\xff': only letters, digits and "
+                                     "underscores are allowed\n");
+  EXPECT_TRUE(db.DBCreateTbl(longest.c_str(), "%i", longest.c_str()) &&
+              db.DBDropTbl(longest.c_str()));
   EXPECT_TRUE(db.DBReadInt(&number, "1_places", "id", 3) && number == 3);
 }
 
