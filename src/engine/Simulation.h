@@ -153,7 +153,7 @@ class Simulation : public RunContext {
   void takeSamplingPoint(bool& done);
   void sampleAt(Binding& sentinel, bool samplingPoint, bool& done);
   void splitPath(int newLevel, int repeats);
-  void fallBelow(int& newLevel, int oldLevel);
+  void fallBelow(int& newLevel);
 
   int samplingIndex = 0;              // index of nextSampling among the transient sampling points
   std::list<Binding*> spareNodes;     // list nodes recycled between candidate searches

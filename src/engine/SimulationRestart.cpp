@@ -54,15 +54,15 @@ void Simulation::splitPath(int newLevel, int repeats) {
   if (repeats > 1) ++retrialsPending;
 }
 
-// Puts the path back to the deepest saved state that still has retrials, or lets it carry on
-// below the states whose retrials are used up. A newLevel below 0 ends the current retrial
-// whatever its level.
-void Simulation::fallBelow(int& newLevel, int oldLevel) {
-  while (newLevel < oldLevel && !savedStates.empty()) {
+// A retrial ends when its path falls below the level at which it was split, the level of the
+// state on top of the stack; not merely below the path's previous level, which after a jump of
+// several levels lies above it. A state whose retrials are used up is dropped and the next one
+// down is tested the same way. A newLevel below 0 ends the current retrial whatever its level.
+void Simulation::fallBelow(int& newLevel) {
+  while (!savedStates.empty() && newLevel < savedStates.back().getStateLevel()) {
     SimSavedState& top = savedStates.back();
     if (top.getTrials() < 1) {
       delete_last_simulation_state();
-      if (!savedStates.empty()) oldLevel = savedStates.back().getStateLevel();
     } else {
       load_last_simulation_state();
       top.decrementTrials();
@@ -109,7 +109,7 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
       }
       // A retrial that dies out or runs past the stop time is over; the next one starts.
       int ended = -1;
-      fallBelow(ended, oldLevel);
+      fallBelow(ended);
       oldLevel = ended;
       weight = pathWeight();
       continue;
@@ -137,7 +137,7 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
 
     int newLevel = level(thrmin, thrmax, importance->measure(-1.0), thrnumber);
     if (newLevel < oldLevel) {
-      fallBelow(newLevel, oldLevel);
+      fallBelow(newLevel);
     } else if (newLevel > oldLevel) {
       splitPath(newLevel, repeats);
     }

@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cmath>
+#include <numeric>
 
 #include "EngineHarness.h"
 
@@ -26,6 +27,37 @@ struct Recorder : Probe {
 void rareMM1(TestNet& n) {
   mm1(0.5)(n), n.addMeasure(new ImportanceMeasure(&n, "queue"));
   measure(n, "full", "queue", true, 8);
+}
+
+// Pairs of customers arriving at rate 1/4, served one at a time at rate 1, so the number in the
+// system, the importance, often rises two levels at once; the indicator of N >= 12 (third).
+void pairsQueue(TestNet& n) {
+  n.place("queue", 1), measure(n, "inSystem", "queue", true);
+  n.transition("arrive", 1, Opt::exponential(4.0)), n.linkTransitionToPlace("arrive", "queue", 2);
+  n.transition("serve", 2, Opt::exponential(1.0)), n.linkPlaceToTransition("queue", "serve", 1);
+  n.addMeasure(new ImportanceMeasure(&n, "queue")), measure(n, "full", "queue", true, 12);
+}
+
+// Sanitizer builds run the validations a twentieth as long, with bounds to match.
+const double kScale = kSanitized ? 20.0 : 1.0;
+
+// The third measure's RESTART estimates over ten seeds against its exact value; returns the mean
+// relative half-width.
+double overTenSeeds(void (*build)(TestNet&), double stop, double exact, int repeats, double thrmin,
+                    double thrmax, int thrnumber) {
+  double sum = 0.0, width = 0.0;
+  int covered = 0;
+  for (int s = 0; s < 10; ++s) {
+    seed(100 + 10 * s);
+    TestNet net(build);
+    Sim sim(&net, stop / kScale, 1, 2, 0.0);
+    EXPECT_TRUE(sim.restart(repeats, thrmin, thrmax, thrnumber).ends_with("MODEL TIME."));
+    const double mean = active(net, 2).means().back(), h = active(net, 2).halfWidths().back();
+    sum += mean / 10, width += h / mean / 10, covered += std::fabs(mean - exact) <= h;
+  }
+  EXPECT_NEAR(sum, exact, std::sqrt(kScale) * 0.1 * exact);
+  EXPECT_GE(covered, kScale > 1.0 ? 6 : 8) << "of 10";
+  return width;
 }
 
 // a holds four tokens, the first also twice in b. "spread" (infinite server into c of capacity 2)
@@ -108,6 +140,25 @@ TEST(Restart, ThreeRepeatsDivideTheWeightAndPutTheFallingPathBackTwice) {
   EXPECT_EQ(sim.restartTime, 3.0);  // the main path's time: the last trial of each split only
 }
 
+TEST(Restart, EveryCrossingsWeightsAddUpToOneWhenAJumpSkipsALevel) {
+  // `one` raises p to 1 at +1, `two` to 3 at +2, `drop` takes one token at +2.5 and +4: the level
+  // (tokens in p) jumps two levels and falls back one at a time. Deterministic, so the weights of
+  // each transition's firings over all retrials add up to its firings on the single path.
+  TestNet net([](TestNet& n) {
+    n.place("s1", 1), n.place("s2", 2), n.place("p", 3), n.place("sink", 4);
+    step(n, "s1", "one", 1, det(1.0), "p"), n.tokens("s1", 1), n.tokens("s2", 1);
+    n.transition("two", 2, det(2.0)), n.linkPlaceToTransition("s2", "two", 1);
+    n.linkTransitionToPlace("two", "p", 2), step(n, "p", "drop", 3, det(1.5), "sink");
+    n.addMeasure(new ImportanceMeasure(&n, "p")), n.addMeasure(new Recorder(&n, "p"));
+  });
+  Sim sim(&net, 5.0, 1, 2, 0.0);
+  Recorder::events.clear();
+  sim.restart(2, 1.0, 3.0, 1);
+  std::map<std::string, double> sums;
+  for (const auto& [name, time, weight] : Recorder::events) sums[name] += weight;
+  EXPECT_EQ(sums, (std::map<std::string, double>{{"drop", 2.0}, {"one", 1.0}, {"two", 1.0}}));
+}
+
 TEST(Restart, WithOneRepeatFiresAsAStationaryRunDoes) {
   std::vector<Event> fired[2];
   for (int mode : {1, 2}) {
@@ -170,22 +221,10 @@ TEST(SavedState, FindsWhatARestoreCouldNotReproduceAndEndsTheRun) {
 
 TEST(RestartValidation, MM1OverflowMatchesRhoToTheEighthWithFarFewerEvents) {
   // Arrivals at rate 0.5, service at rate 1: P(N >= 8) = 0.5^8. Thresholds at 3, 5 and 7, four
-  // trials each. Sanitizer builds run a twentieth as long, with bounds to match.
-  const double scale = kSanitized ? 20.0 : 1.0, exact = std::pow(0.5, 8);
-  double sum = 0.0, width = 0.0;
-  int covered = 0;
+  // trials each.
   const Counter start = Transition::globalFireCount;
-  for (int s = 0; s < 10; ++s) {
-    seed(100 + 10 * s);
-    TestNet net(rareMM1);
-    Sim sim(&net, 40000.0 / scale, 1, 2, 0.0);
-    EXPECT_TRUE(sim.restart(4, 3.0, 7.0, 1).ends_with("REACHED MAXIMUM MODEL TIME."));
-    const double mean = active(net, 2).means().back(), h = active(net, 2).halfWidths().back();
-    sum += mean / 10, width += h / mean / 10, covered += std::fabs(mean - exact) <= h;
-  }
-  EXPECT_NEAR(sum, exact, std::sqrt(scale) * 0.1 * exact);
-  EXPECT_GE(covered, scale > 1.0 ? 6 : 8) << "of 10";
-  if (scale > 1.0) return;
+  const double width = overTenSeeds(rareMM1, 40000.0, std::pow(0.5, 8), 4, 3.0, 7.0, 1);
+  if (kSanitized) return;
   // A plain stationary run of the same net to the same relative half-width, without a stop time.
   const Counter restart = (Transition::globalFireCount - start) / 10,
                 before = Transition::globalFireCount;
@@ -194,4 +233,15 @@ TEST(RestartValidation, MM1OverflowMatchesRhoToTheEighthWithFarFewerEvents) {
   Sim sim(&net, -86400.0, 1, 1, width);
   EXPECT_TRUE(sim.run().ends_with("\nSIMULATION SUCCESSFUL"));
   EXPECT_LT(2 * restart, Transition::globalFireCount - before) << "stationary events to " << width;
+}
+
+TEST(RestartValidation, PairArrivalsJumpingTwoLevelsMatchTheExactOverflow) {
+  // Across the cut between n and n + 1 pairs from n - 1 and n go up, single departures from n + 1
+  // come down: p(n + 1) = (p(n) + p(n - 1)) / 4, cut off where it no longer counts. A threshold
+  // at every customer from 4 to 11, two trials each.
+  std::vector<double> p{1.0, 0.25};
+  while (p.size() < 400) p.push_back((p.back() + p[p.size() - 2]) / 4.0);
+  const double all = std::accumulate(p.begin(), p.end(), 0.0);
+  overTenSeeds(pairsQueue, 100000.0, std::accumulate(p.begin() + 12, p.end(), 0.0) / all, 2, 4.0,
+               11.0, 6);
 }
