@@ -158,6 +158,8 @@ void SimSavedState::saveTransitionNotBoundTokens(Transition* transition, const T
 
 void SimSavedState::restoreMarkings(const NetClass::PlaceMap& places) {
   KERNEL_ASSERT(problem.empty());
+  // The previous restore's tokens are kept for lookups until now and let go here, so they live no
+  // longer than the retrial that used them.
   restoredTokens.clear();
   for (const auto& [name, place] : places) {
     place->removeCurrentMarking();
@@ -189,8 +191,6 @@ void SimSavedState::restoreTransitionStates(const std::map<std::string, Transiti
     restoreTransitionBindings(transition);
     restoreTransitionNotBoundTokens(transition);
   }
-  // The net holds the restored tokens now; holding them here too would keep alive those it drops.
-  restoredTokens.clear();
 }
 
 void SimSavedState::restoreSavedAffectedTransitions(

@@ -74,7 +74,7 @@ struct Sim : Simulation {
   }
   std::list<Binding*> events;
   using Simulation::lastChosen, Simulation::loop, Simulation::random, Simulation::runStart,
-      Simulation::restartTime;
+      Simulation::restartTime, Simulation::savedStates;
 };
 
 // a (one token) -t1-> b -t2-> c, each step a deterministic delay of one second.
