@@ -33,6 +33,30 @@ std::istream& operator>>(std::istream& in, Unsigned32& number) {
   return in;
 }
 
+// An on/off option value: "true" or 1 is on, "false" or 0 is off. The standard extraction of a bool
+// reads only the digits, although the help offers the words.
+struct OnOff {
+  using ValueCategory = TCLAP::ValueLike;
+  bool on = true;
+};
+
+std::istream& operator>>(std::istream& in, OnOff& value) {
+  std::string word;
+  in >> word;
+  if (word == "true" || word == "1") {
+    value.on = true;
+  } else if (word == "false" || word == "0") {
+    value.on = false;
+  } else {
+    in.setstate(std::ios::failbit);
+  }
+  return in;
+}
+
+// The most sampling points a transient run takes: every measure sets storage aside for all of them
+// before the first replication, so a count near the type's limit ends in an allocation failure.
+constexpr unsigned int MAX_SAMPLING_POINTS = 1000000;
+
 // The failure report of the command line: the library's error block on standard error, status 1.
 [[noreturn]] void fail(TCLAP::CmdLine& cmd, const std::string& text) {
   TCLAP::ArgException error(text, "undefined", "Generic ArgException");
@@ -52,9 +76,9 @@ struct Server::CommandLine {
   using Number = TCLAP::ValueArg<double>;
   using Whole = TCLAP::ValueArg<int>;
   using Unsigned = TCLAP::ValueArg<Unsigned32>;
-  using Flag = TCLAP::ValueArg<bool>;
+  using Flag = TCLAP::ValueArg<OnOff>;
 
-  TCLAP::CmdLine cmd{"DEVA Simulation", ' ', "none", true};
+  TCLAP::CmdLine cmd{"DEVA Simulation", ' ', VUDI_VERSION, true};
   TCLAP::SwitchArg tokengame{"t", "tokengame", "Tokengame mode", false};
   TCLAP::SwitchArg stationary{"S", "stat_simulation", "Stationary Simulation mode", false};
   TCLAP::SwitchArg transient{"T", "trans_simulation", "Transient Simulation mode", false};
@@ -78,9 +102,9 @@ struct Server::CommandLine {
   Unsigned secmax{"", "secmax", "Max. runtime in seconds.", false, Unsigned32{1}, "integer>0"};
   Unsigned nofsampling{"", "nofsampling", "Number of sampling points.", false, Unsigned32{1},
                        "integer>0"};
-  Flag percentage{"", "percentage", "Per cent rule on or off.", false, true,
+  Flag percentage{"", "percentage", "Per cent rule on or off.", false, OnOff{},
                   "true-on or false-off"};
-  Flag inittrans{"", "inittrans", "Ignore InitTrans on or off.", false, true,
+  Flag inittrans{"", "inittrans", "Ignore InitTrans on or off.", false, OnOff{},
                  "true-on or false-off"};
   Number thrmin{"", "thrmin", "Thresholds min value", false, 0.0, "1.0 < double < 100.0"};
   Number thrmax{"", "thrmax", "Thresholds max value", false, 0.0, "1.0 < double < 100.0"};
@@ -178,6 +202,8 @@ void Server::runProfiling(CommandLine& line, const std::string& name) {
   if (!line.fcount.isSet()) line.fail("Missing argument firecount.");
   if (!line.lcount.isSet()) line.fail("Missing argument loopcount.");
   const long fcount = line.fcount.getValue(), lcount = line.lcount.getValue();
+  if (fcount <= 0) line.fail("Fire count must be > 0.");
+  if (lcount <= 0) line.fail("Loop count must be > 0.");
   buildNet();
   std::cout << "Running in profiling mode " << fcount << "*" << lcount << std::endl;
   const DateTime start;
@@ -207,14 +233,15 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
   }
 
   // Values the runs cannot work with: beyond these bounds every half-width is 0 (confidence), a
-  // transient run never reaches its precision (epsmax) or the sampling points have no storage.
+  // transient run never reaches its precision (epsmax) or the sampling points outgrow memory.
   const double confidence = line.confidence.getValue(), epsmax = line.epsmax.getValue();
   if (!(confidence >= 80.0 && confidence <= 99.8))
     line.fail("Confidence interval must be from 80.0 to 99.8.");
   if (!(epsmax > 0.0)) line.fail("Max. relative fault must be > 0.0.");
   const unsigned int points = line.nofsampling.getValue().value;
-  if (transient && (points == 0 || points > INT_MAX))
-    line.fail("Number of sampling points must be from 1 to " + std::to_string(INT_MAX) + ".");
+  if (transient && (points == 0 || points > MAX_SAMPLING_POINTS))
+    line.fail("Number of sampling points must be from 1 to " + std::to_string(MAX_SAMPLING_POINTS) +
+              ".");
 
   if (line.secmax.isSet()) {
     secmax = line.secmax.getValue().value;
@@ -239,7 +266,7 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
   std::cout << "Running simulation from " << start << " to " << stop
             << " :: displayaddress=" << resport << std::endl;
   current = new Simulation(&net, name, resport, start, stop, nofsampling, simulationType,
-                           startGivenAsNumber, line.percentage.getValue(), epsmax / 100.0,
+                           startGivenAsNumber, line.percentage.getValue().on, epsmax / 100.0,
                            interval, secmax);
   alpha = 1.0 - confidence / 100.0;
   current->init();
