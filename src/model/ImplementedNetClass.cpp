@@ -133,6 +133,7 @@ void ImplementedNetClass::buildNet() {
   addMeasure(measure_Execution__thread__pool__in__use);
 
   Token_int::addInitialTokens(pool);
+  warnOfUnknownMarkingPlaces();
 }
 
 void ImplementedNetClass::createTokens() {

@@ -11,7 +11,8 @@ class ImplementedNetClass : public NetClass {
   ~ImplementedNetClass() override = default;
 
   // Builds the places, transitions, arcs and measure into an empty net and reads the pool's
-  // threads from "marking.xml".
+  // threads from "marking.xml", whose tokens for places the net lacks are warned of on the first
+  // build.
   void buildNet() override;
   // Adds the Data tokens of stored marking 1 of the data source "vudi" to their places.
   void createTokens() override;

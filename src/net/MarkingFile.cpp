@@ -60,9 +60,10 @@ struct ReleaseXmlText {
   void operator()(XMLCh* text) const { xc::XMLString::release(&text); }
 };
 
-// Parses the file and visits its matching elements; returns the failure line, empty on success.
-// Everything the parse allocated is released before the caller ends the process.
-std::string visitTokens(const std::string& placeName,
+// Parses the file and visits its elements naming `placeName`, or all of them when it is null;
+// returns the failure line, empty on success. Everything the parse allocated is released before
+// the caller ends the process.
+std::string visitTokens(const std::string* placeName,
                         const std::function<void(const MarkingFile::Element&)>& visit) {
   if (std::string failure = initialisePlatform(); !failure.empty()) return failure;
   xc::SecurityManager security;
@@ -90,27 +91,37 @@ std::string visitTokens(const std::string& placeName,
   // show simply differs. A place name that cannot be converted matches nothing.
   std::unique_ptr<XMLCh, ReleaseXmlText> wanted;
   try {
-    wanted.reset(xc::XMLString::transcode(placeName.c_str()));
+    if (placeName != nullptr) wanted.reset(xc::XMLString::transcode(placeName->c_str()));
   } catch (const xc::XMLException&) {
   }
   const xc::DOMDocument* document = parser->getDocument();
-  if (!wanted || document == nullptr) return "";
+  if ((placeName != nullptr && !wanted) || document == nullptr) return "";
   const xc::DOMNodeList* tokens = document->getElementsByTagName(u"token");
   for (XMLSize_t k = 0; k < tokens->getLength(); ++k) {
     const auto* element = static_cast<const xc::DOMElement*>(tokens->item(k));
-    if (xc::XMLString::equals(element->getAttribute(u"place"), wanted.get())) visit(*element);
+    if (!wanted || xc::XMLString::equals(element->getAttribute(u"place"), wanted.get()))
+      visit(*element);
   }
   return "";
+}
+
+void visitOrExit(const std::string* placeName,
+                 const std::function<void(const MarkingFile::Element&)>& visit) {
+  const std::string failure = visitTokens(placeName, visit);
+  if (failure.empty()) return;
+  std::cout << failure << std::flush;
+  std::exit(1);
 }
 
 }  // namespace
 
 void MarkingFile::forEachToken(const std::string& placeName,
                                const std::function<void(const Element&)>& visit) {
-  const std::string failure = visitTokens(placeName, visit);
-  if (failure.empty()) return;
-  std::cout << failure << std::flush;
-  std::exit(1);
+  visitOrExit(&placeName, visit);
+}
+
+void MarkingFile::forEachToken(const std::function<void(const Element&)>& visit) {
+  visitOrExit(nullptr, visit);
 }
 
 Long32 MarkingFile::readLong(const Element& element, const char16_t* attribute) {

@@ -24,6 +24,8 @@ class MarkingFile {
   // and ends the process with status 1.
   static void forEachToken(const std::string& placeName,
                            const std::function<void(const Element&)>& visit);
+  // The same for every element named "token", whatever place it names.
+  static void forEachToken(const std::function<void(const Element&)>& visit);
 
   // The attribute as `atol` reads it (leading blanks, an optional sign, then digits up to the
   // first other character; 0 when there are none), saturated to the 32-bit range.

@@ -3,7 +3,9 @@
 #include <iostream>
 #include <sstream>
 #include <string_view>
+#include <utility>
 
+#include "net/MarkingFile.h"
 #include "net/MeasureObj.h"
 #include "net/Place.h"
 #include "net/Transition.h"
@@ -118,6 +120,20 @@ Place* NetClass::getPlace(const char* name) {
   }
   std::cout << "Couldn't find Place: " << name << std::endl;
   return nullptr;
+}
+
+void NetClass::warnOfUnknownMarkingPlaces() {
+  if (markingPlacesChecked) return;
+  markingPlacesChecked = true;
+  std::map<std::string, int> unknown;
+  MarkingFile::forEachToken([&](const MarkingFile::Element& token) {
+    std::string place = MarkingFile::readText(token, u"place");
+    if (!places.contains(place)) ++unknown[std::move(place)];
+  });
+  for (const auto& [name, count] : unknown) {
+    std::cout << "Unknown place '" << name << "' in marking.xml: " << count
+              << (count == 1 ? " token" : " tokens") << " left out." << std::endl;
+  }
 }
 
 Place* NetClass::getPlace(const std::string& name) { return findNamed(places, name, "Place"); }

@@ -42,6 +42,10 @@ class NetClass {
   void linkTransitionToPlace(const char* transition, const char* place, int multiplicity);
   void linkIntoTransition(Place* place, Transition* transition, int multiplicity);
   void linkOutOfTransition(Transition* transition, Place* place, int multiplicity);
+  // Warns, once for this net, of the token elements of "marking.xml" that name a place the net
+  // lacks, one line per name with its count: their tokens are left out, and a misspelt place would
+  // otherwise pass for a marking that is simply empty there.
+  void warnOfUnknownMarkingPlaces();
 
   // Lookups.
   Place* getPlace(const char* name);
@@ -92,4 +96,5 @@ class NetClass {
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
   RunContext* simulation = nullptr;
+  bool markingPlacesChecked = false;
 };
