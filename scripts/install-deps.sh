@@ -1,14 +1,24 @@
 #!/usr/bin/env bash
-# Installs every Debian package needed to build, test and run the simulator.
-# Idempotent and quiet; must run as root (or through sudo).
+# Installs the Debian packages of one use of the project. Idempotent; must run as root
+# (or through sudo).
+#   scripts/install-deps.sh run    what building and running the simulator needs
+#   scripts/install-deps.sh test   that and what the tests and benchmarks need (GoogleTest, Google
+#                                  Benchmark, and the MariaDB server and client of the private
+#                                  test database); the default
 set -euo pipefail
 
 packages=(
   g++ cmake make pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
   libxerces-c-dev libtclap-dev
-  unixodbc unixodbc-dev odbc-mariadb mariadb-server mariadb-client
+  unixodbc unixodbc-dev odbc-mariadb
 )
+case "${1:-test}" in
+  run) ;;
+  # A MariaDB server package starts the system's database service where the host runs one; only
+  # the tests need the server, and they start a private one of their own.
+  test) packages+=(libgtest-dev libgmock-dev libbenchmark-dev mariadb-server mariadb-client) ;;
+  *) echo "usage: $0 [run | test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -19,4 +29,4 @@ done
 if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
