@@ -110,6 +110,21 @@ TEST(Program, AnswersEachCommandLineWithItsStatusAndTextsAndNamesTheNetAfterItse
     EXPECT_EQ(Server::netName(path), name);
 }
 
+// Plays the token game with `args` as a front end would: sends `message`, reads an answer as long
+// as `expected` and ends the game; returns the program's exit status.
+int play(Program& program, const std::string& args, const std::string& message,
+         const std::string& expected) {
+  auto game = std::async(std::launch::async, [&] { return program.run(args); });
+  std::unique_ptr<socket_t> gui(
+      socket_t::connect("127.0.0.1:2020", socket_t::sock_global_domain, 20, 1));
+  std::string answer(expected.size(), '\0');
+  EXPECT_TRUE(gui && gui->write(message.data(), message.size()) &&
+              gui->read(answer.data(), answer.size(), answer.size(), 10) == int(answer.size()) &&
+              gui->write("EXIT#", 5));
+  EXPECT_EQ(answer, expected);
+  return game.get();
+}
+
 TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
   if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   Program program;
@@ -117,15 +132,30 @@ TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
   std::unique_ptr<socket_t> taken(socket_t::create_global("localhost:2020", 5));
   EXPECT_EQ(program.run(args), 1);
   taken.reset();
-  auto game = std::async(std::launch::async, [&] { return program.run(args); });
-  std::unique_ptr<socket_t> gui(
-      socket_t::connect("127.0.0.1:2020", socket_t::sock_global_domain, 20, 1));
-  char answer[32] = {};
-  EXPECT_TRUE(gui->write("TIME#", 5) && gui->read(answer, 20, 31, 10) == 20 &&
-              gui->write("EXIT#", 5));
-  EXPECT_STREQ(answer, "00:00:10@01/01/2000\n");
-  EXPECT_EQ(game.get(), 0);
+  EXPECT_EQ(play(program, args, "TIME#", "00:00:10@01/01/2000\n"), 0);
   expectInOrder(program.file(), "Running tokengame from 00:00:10@01/01/2000|COMPLETE");
+}
+
+// The stored marking of scripts/token-db-example.sql, loaded into a database of its own on the
+// private server, reaches its places: the data source "vudi" of the program's folder leads there.
+TEST(Program, PlacesTheFramesOfTheTokenDatabaseExample) {
+  const char* server = std::getenv("VUDI_TEST_DB_DIR");
+  if (!server) GTEST_SKIP() << "no test database: see scripts/test-db.sh";
+  Program program;
+  const std::string dir = server, db = "program_test_" + std::to_string(getpid()),
+                    sql = "mariadb --no-defaults --socket='" + dir +
+                          "/mysql.sock' -uraruzev -praruzev ";
+  ASSERT_EQ(std::system((sql + "-e 'CREATE DATABASE " + db + "'").c_str()), 0);
+  EXPECT_EQ(
+      std::system((sql + db + " <'" VUDI_SOURCE_DIR "/scripts/token-db-example.sql'").c_str()), 0);
+  fs::copy_file(dir + "/odbcinst.ini", program.folder / "odbcinst.ini");
+  std::ofstream(program.folder / "odbc.ini")
+      << "[vudi]\nDriver=MariaDB\nSOCKET=" << dir << "/mysql.sock\nDATABASE=" << db << "\n";
+  EXPECT_EQ(play(program, "-t " + TIME + "x", "PLACE:Output_in_1#",
+                 "{n=\"frame 0\"; s=320; l=240; gT=00:00:00@01/01/2024; d=1; ood=0; tL=2; gL=1}\n"),
+            0);
+  EXPECT_EQ(std::system((sql + "-e 'DROP DATABASE " + db + "'").c_str()), 0);
+  expectInOrder(program.file(), "connection established!|3 tokens added to the net.");
 }
 
 }  // namespace
