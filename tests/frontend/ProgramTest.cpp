@@ -141,6 +141,7 @@ TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
 TEST(Program, PlacesTheFramesOfTheTokenDatabaseExample) {
   const char* server = std::getenv("VUDI_TEST_DB_DIR");
   if (!server) GTEST_SKIP() << "no test database: see scripts/test-db.sh";
+  if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   Program program;
   const std::string dir = server, db = "program_test_" + std::to_string(getpid()),
                     sql = "mariadb --no-defaults --socket='" + dir +
