@@ -4,6 +4,10 @@
 //   as _XX, or becomes a 64-bit hash when the name would not fit a file name.
 // - Private section and events of one connection: the object "<same>.c", which the server
 //   creates for each handshake and unlinks as soon as the client has mapped it.
+// - Any user may create files in the shared-memory folder, and the names are easy to guess: an
+//   object is used only when this user owns it and no one else may open it, and it is made whole
+//   under a temporary name before it appears under its own. The listener keeps its object
+//   locked (flock) while it listens; an object nobody locks was left by a dead process.
 // - Auto-reset event: a 32-bit word in the segment, waited on and woken as a futex shared
 //   between processes. It saturates at one pending signal and keeps no record of its waiters:
 //   a waiter killed inside a process-shared condition variable can block a later signaller of
@@ -19,6 +23,7 @@
 #include <linux/futex.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -30,6 +35,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -37,14 +43,16 @@
 
 namespace {
 
-constexpr int32_t kRingSize = 8176;
+constexpr int32_t kRingSize = local_win_socket::socket_buf::size;
+constexpr int32_t kBroken = -1;  // what take() and put() return for impossible positions
 constexpr int32_t kReady = 0x76756469;  // stored last by the creator of a segment
 constexpr int64_t kSliceMs = 50;
 constexpr int kSpinMicros = 20;
 constexpr int64_t kForever = INT64_MAX;
 constexpr int64_t kMaxWaitSeconds = 100000000;
-constexpr int kSettleTries = 10;  // slices granted to a listener that is setting its segment up
-constexpr int kOpenTries = 20;
+constexpr int kInstallTries = 100;
+constexpr mode_t kPrivate = S_IRUSR | S_IWUSR;
+constexpr const char* kFolder = "/dev/shm";
 
 // Progress of a handshake, kept in the listener's segment.
 enum handshake_phase : int32_t { idle, offered, claiming, claimed, segment_ready, acknowledged };
@@ -69,25 +77,7 @@ bool has_ended(int pidfd) {
   return poll(&watched, 1, 0) > 0;
 }
 
-bool process_alive(pid_t pid) {
-  const int fd = pidfd_open(pid);
-  if (fd < 0) {
-    return errno != ESRCH && (kill(pid, 0) == 0 || errno != ESRCH);
-  }
-  const bool alive = !has_ended(fd);
-  ::close(fd);
-  return alive;
-}
-
 }  // namespace
-
-struct local_win_socket::socket_buf {
-  std::atomic<int32_t> RcvWaitFlag;  // the reader waits for data
-  std::atomic<int32_t> SndWaitFlag;  // the writer waits for space
-  std::atomic<int32_t> DataEnd;      // written by the writer only
-  std::atomic<int32_t> DataBeg;      // written by the reader only
-  char Data[kRingSize];
-};
 
 struct local_win_socket::shm_event {
   std::atomic<uint32_t> pending;
@@ -143,54 +133,37 @@ int map_segment(int fd, size_t size, shm_area*& area) {
   return 0;
 }
 
-// A new segment owned by this process; EEXIST when the name is taken.
-int create_segment(const std::string& name, size_t size, shm_area*& area) {
-  const int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
-  if (fd < 0) {
-    return errno;
+// The two positions of a ring, each loaded once. The peer can write anything there at any time,
+// so a run is computed from these copies only, and nothing is copied unless both lie in the ring.
+struct positions {
+  int32_t beg, end;
+  bool impossible() const {
+    return static_cast<uint32_t>(beg) >= kRingSize || static_cast<uint32_t>(end) >= kRingSize;
   }
-  int rc = ftruncate(fd, static_cast<off_t>(size)) == 0 ? map_segment(fd, size, area) : errno;
-  ::close(fd);
-  if (rc != 0) {
-    shm_unlink(name.c_str());
-    return rc;
+  int32_t readable() const { return (beg <= end ? end : kRingSize) - beg; }
+  // One byte always stays free, so that a full ring differs from an empty one.
+  int32_t writable() const {
+    return beg > end ? beg - 1 - end : kRingSize - end - (beg == 0 ? 1 : 0);
   }
-  area->creator = getpid();
-  area->ready.store(kReady, std::memory_order_release);
-  return 0;
+};
+
+positions as_reader(const socket_buf& b) {
+  return {b.DataBeg.load(std::memory_order_relaxed), b.DataEnd.load(std::memory_order_acquire)};
 }
 
-// An existing segment; broken_pipe while there is none or its creator has not finished it.
-int open_segment(const std::string& name, size_t size, shm_area*& area) {
-  const int fd = shm_open(name.c_str(), O_RDWR, 0);
-  if (fd < 0) {
-    return errno == ENOENT ? local_win_socket::broken_pipe : errno;
-  }
-  // Touching a mapping beyond the object's end raises SIGBUS, so a short object counts as absent.
-  struct stat about {};
-  int rc = fstat(fd, &about) != 0                   ? errno
-           : about.st_size < static_cast<off_t>(size) ? local_win_socket::broken_pipe
-                                                      : map_segment(fd, size, area);
-  ::close(fd);
-  if (rc == 0 && area->ready.load(std::memory_order_acquire) != kReady) {
-    munmap(area, size);
-    area = nullptr;
-    rc = local_win_socket::broken_pipe;
-  }
-  return rc;
+positions as_writer(const socket_buf& b) {
+  return {b.DataBeg.load(std::memory_order_acquire), b.DataEnd.load(std::memory_order_relaxed)};
 }
 
-int32_t readable(const socket_buf& b) {
-  const int32_t beg = b.DataBeg.load(std::memory_order_relaxed);
-  const int32_t end = b.DataEnd.load(std::memory_order_acquire);
-  return (beg <= end ? end : kRingSize) - beg;
+// Whether take() or put() has something to do: a run to copy, or positions to refuse.
+bool can_take(const socket_buf& b) {
+  const positions p = as_reader(b);
+  return p.impossible() || p.readable() > 0;
 }
 
-// One byte always stays free, so that a full ring differs from an empty one.
-int32_t writable(const socket_buf& b) {
-  const int32_t end = b.DataEnd.load(std::memory_order_relaxed);
-  const int32_t beg = b.DataBeg.load(std::memory_order_acquire);
-  return beg > end ? beg - 1 - end : kRingSize - end - (beg == 0 ? 1 : 0);
+bool can_put(const socket_buf& b) {
+  const positions p = as_writer(b);
+  return p.impossible() || p.writable() > 0;
 }
 
 // A side about to wait raises its flag and then looks at the other's index; the other publishes
@@ -211,27 +184,33 @@ void notify(std::atomic<int32_t>& flag, shm_event& event) {
 }
 
 // Copies the readable run at the read position, at most size bytes.
-size_t take(socket_buf& b, char* to, size_t size, shm_event& space_freed) {
-  const int32_t beg = b.DataBeg.load(std::memory_order_relaxed);
-  const size_t run = std::min<size_t>(size, static_cast<size_t>(readable(b)));
+int32_t take(socket_buf& b, char* to, size_t size, shm_event& space_freed) {
+  const positions p = as_reader(b);
+  if (p.impossible()) {
+    return kBroken;
+  }
+  const auto run = static_cast<int32_t>(std::min<size_t>(size, p.readable()));
   if (run == 0) {
     return 0;
   }
-  std::memcpy(to, b.Data + beg, run);
-  b.DataBeg.store(static_cast<int32_t>((beg + run) % kRingSize), std::memory_order_release);
+  std::memcpy(to, b.Data + p.beg, run);
+  b.DataBeg.store((p.beg + run) % kRingSize, std::memory_order_release);
   notify(b.SndWaitFlag, space_freed);
   return run;
 }
 
 // Copies into the free run at the write position, at most size bytes.
-size_t put(socket_buf& b, const char* from, size_t size, shm_event& data_arrived) {
-  const int32_t end = b.DataEnd.load(std::memory_order_relaxed);
-  const size_t run = std::min<size_t>(size, static_cast<size_t>(writable(b)));
+int32_t put(socket_buf& b, const char* from, size_t size, shm_event& data_arrived) {
+  const positions p = as_writer(b);
+  if (p.impossible()) {
+    return kBroken;
+  }
+  const auto run = static_cast<int32_t>(std::min<size_t>(size, p.writable()));
   if (run == 0) {
     return 0;
   }
-  std::memcpy(b.Data + end, from, run);
-  b.DataEnd.store(static_cast<int32_t>((end + run) % kRingSize), std::memory_order_release);
+  std::memcpy(b.Data + p.end, from, run);
+  b.DataEnd.store((p.end + run) % kRingSize, std::memory_order_release);
   notify(b.RcvWaitFlag, data_arrived);
   return run;
 }
@@ -281,9 +260,9 @@ local_win_socket::~local_win_socket() {
   delete[] Name;
 }
 
-std::string local_win_socket::shm_name(const char* suffix) const {
+std::string local_win_socket::object_path(const char* suffix) const {
   static const char hex[] = "0123456789ABCDEF";
-  const std::string prefix = "/vudi." + std::to_string(getuid());
+  const std::string prefix = "vudi." + std::to_string(getuid());
   std::string name = prefix + '.';
   uint64_t hash = 14695981039346656037ull;
   for (const char* p = Name; *p != '\0'; ++p) {
@@ -296,13 +275,119 @@ std::string local_win_socket::shm_name(const char* suffix) const {
       name += {'_', hex[c >> 4], hex[c & 15]};
     }
   }
-  // The longest of the names, less its leading '/', must fit one file name.
-  if (name.size() - 1 + std::strlen(".hs") > NAME_MAX) {
+  // The longest of the names must fit one file name.
+  if (name.size() + std::strlen(".hs") > NAME_MAX) {
     char text[20];
     std::snprintf(text, sizeof text, "~%016llx", static_cast<unsigned long long>(hash));
     name = prefix + text;
   }
-  return name + suffix;
+  return std::string(kFolder) + '/' + name + suffix;
+}
+
+int local_win_socket::vet(const struct stat& about, size_t size) {
+  if (about.st_uid != geteuid()) {
+    Refused = about.st_uid;
+    return foreign_owner;
+  }
+  if ((about.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
+    Refused = about.st_mode & 07777;
+    return open_to_others;
+  }
+  // Touching a mapping beyond the object's end raises SIGBUS, so a short object counts as absent.
+  return about.st_size < static_cast<off_t>(size) ? broken_pipe : ok;
+}
+
+int local_win_socket::vet_failed_open(const std::string& path, int error) {
+  struct stat about {};
+  const int rc = lstat(path.c_str(), &about) == 0 ? vet(about, 0) : ok;
+  return rc != ok ? rc : error;
+}
+
+int local_win_socket::open_object(const std::string& path, size_t size, shm_area*& area) {
+  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    return errno == ENOENT ? broken_pipe : vet_failed_open(path, errno);
+  }
+  struct stat about {};
+  int rc = fstat(fd, &about) != 0 ? errno : vet(about, size);
+  if (rc == ok) {
+    rc = map_segment(fd, size, area);
+  }
+  ::close(fd);
+  if (rc == ok && area->ready.load(std::memory_order_acquire) != kReady) {
+    munmap(area, size);
+    area = nullptr;
+    rc = broken_pipe;
+  }
+  return rc;
+}
+
+int local_win_socket::create_object(const std::string& path, size_t size, shm_area*& area,
+                                    int* lock) {
+  std::string temp = std::string(kFolder) + "/vudi." + std::to_string(getuid()) + ".XXXXXX.new";
+  const int fd = mkostemps(temp.data(), 4, O_CLOEXEC);
+  if (fd < 0) {
+    return errno;
+  }
+  // The mode is set again: the umask may have taken bits from the one the file was made with.
+  const bool made = fchmod(fd, kPrivate) == 0 && ftruncate(fd, static_cast<off_t>(size)) == 0 &&
+                    flock(fd, LOCK_EX | LOCK_NB) == 0;
+  struct stat about {};
+  int rc = !made ? errno : fstat(fd, &about) != 0 ? errno : vet(about, size);
+  if (rc == ok) {
+    rc = map_segment(fd, size, area);
+  }
+  if (rc == ok) {
+    area->creator = getpid();
+    area->ready.store(kReady, std::memory_order_release);
+    rc = install(temp, path);
+    if (rc != ok) {
+      munmap(area, size);
+      area = nullptr;
+    }
+  }
+  unlink(temp.c_str());
+  if (rc == ok && lock != nullptr) {
+    *lock = fd;
+  } else {
+    ::close(fd);
+  }
+  return rc;
+}
+
+int local_win_socket::install(const std::string& temp, const std::string& path) {
+  for (int tries = 0; tries < kInstallTries; ++tries) {
+    if (link(temp.c_str(), path.c_str()) == 0) {
+      return ok;
+    }
+    if (errno != EEXIST) {
+      return errno;
+    }
+    const int held = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (held < 0) {
+      if (errno == ENOENT) {
+        continue;  // gone meanwhile
+      }
+      return vet_failed_open(path, errno);
+    }
+    // A live listener holds the lock of its object. Whoever takes over a leftover holds its lock
+    // meanwhile, and removes it only while the name still shows it: of several processes taking
+    // it at once, one removes it and links its own, the others find that one locked.
+    struct stat about {}, named {};
+    int rc = fstat(held, &about) != 0 ? errno : vet(about, 0);
+    if (rc == ok && flock(held, LOCK_EX | LOCK_NB) != 0) {
+      rc = errno == EWOULDBLOCK ? EADDRINUSE : errno;
+    }
+    if (rc == ok && lstat(path.c_str(), &named) == 0 && named.st_ino == about.st_ino &&
+        named.st_dev == about.st_dev && unlink(path.c_str()) != 0) {
+      rc = errno;
+    }
+    ::close(held);
+    if (rc != ok) {
+      return rc;
+    }
+  }
+  return EADDRINUSE;
 }
 
 void local_win_socket::attach(shm_area* area, size_t size, int side) {
@@ -323,17 +408,23 @@ void local_win_socket::release() {
     return;
   }
   if (Owner) {
-    // Unlinked before it reads as closed, so that no new listener takes the name in between.
-    shm_unlink(shm_name(".hs").c_str());
+    // Unlinked while still locked and before it reads as closed, so that no new listener takes
+    // the name in between.
+    unlink(object_path(".hs").c_str());
   }
   if (Owner || RcvBuf != nullptr) {
     wake_peer();
   }
   munmap(Area, AreaSize);
   Area = nullptr;
+  if (NameLock >= 0) {
+    ::close(NameLock);
+    NameLock = -1;
+  }
   RcvBuf = SndBuf = nullptr;
   std::fill(std::begin(Signal), std::end(Signal), nullptr);
   Owner = false;
+  Broken = false;
 }
 
 void local_win_socket::wake_peer() {
@@ -392,7 +483,16 @@ int local_win_socket::wait_for(int signal, socket_state expected, int64_t deadli
 }
 
 int local_win_socket::usable(const socket_buf* ring) const {
-  return state != ss_open ? not_opened : ring == nullptr ? invalid_access_mode : ok;
+  return state != ss_open ? not_opened
+         : ring == nullptr ? invalid_access_mode
+         : Broken          ? broken_pipe
+                           : ok;
+}
+
+int local_win_socket::break_connection() {
+  Broken = true;
+  wake_peer();
+  return broken_pipe;
 }
 
 bool local_win_socket::open(int) {
@@ -403,31 +503,8 @@ bool local_win_socket::open(int) {
   if (Name == nullptr) {
     return set_error(not_opened, false);
   }
-  const std::string name = shm_name(".hs");
   shm_area* area = nullptr;
-  int rc;
-  for (int tries = 0; (rc = create_segment(name, kListenerSize, area)) == EEXIST; ++tries) {
-    // The name is taken: by a listener that lives (shut down or not, it holds the name until it
-    // closes), or by what a dead or unfinished one left behind.
-    shm_area* old = nullptr;
-    const int found = open_segment(name, kListenerSize, old);
-    if (found != ok && found != broken_pipe) {
-      return set_error(found, false);
-    }
-    const bool live = found == ok && process_alive(old->creator);
-    if (old != nullptr) {
-      munmap(old, kListenerSize);
-    }
-    if (live || tries == kOpenTries) {
-      return set_error(EADDRINUSE, false);
-    }
-    if (found == ok || tries >= kSettleTries) {
-      shm_unlink(name.c_str());
-    } else {
-      task::sleep(kSliceMs);
-    }
-  }
-  if (rc != ok) {
+  if (const int rc = create_object(object_path(".hs"), kListenerSize, area, &NameLock); rc != ok) {
     return set_error(rc, false);
   }
   attach(area, kListenerSize, 0);
@@ -452,16 +529,15 @@ socket_t* local_win_socket::accept() {
   auto* connection = new local_win_socket();
   if (rc == ok) {
     watch(hs.client.load());
-    const std::string name = shm_name(".c");
-    shm_unlink(name.c_str());  // left by a server that died in a handshake
+    const std::string name = object_path(".c");
     shm_area* area = nullptr;
-    rc = create_segment(name, kConnectionSize, area);
+    rc = create_object(name, kConnectionSize, area, nullptr);
     if (rc == ok) {
       connection->attach(area, kConnectionSize, 0);
       hs.phase.store(segment_ready);
       Signal[TD]->signal();
       rc = wait_for(RD, ss_open, kForever, [&] { return hs.phase.load() != segment_ready; });
-      shm_unlink(name.c_str());
+      unlink(name.c_str());
       if (rc == ok && hs.phase.load() != acknowledged) {
         rc = broken_pipe;  // the client could not map the segment
       }
@@ -493,11 +569,11 @@ bool local_win_socket::connect(int max_attempts, time_t timeout) {
   }
   const int64_t seconds = std::max(max_attempts, 0) * std::min<int64_t>(timeout, kMaxWaitSeconds);
   const int64_t deadline = deadline_after(timeout < 0 ? -1 : seconds);
-  const std::string name = shm_name(".hs");
+  const std::string name = object_path(".hs");
   state = ss_shutdown;
   for (;;) {
     shm_area* area = nullptr;
-    int rc = open_segment(name, kListenerSize, area);
+    int rc = open_object(name, kListenerSize, area);
     if (rc == ok) {
       attach(area, kListenerSize, 1);
       rc = handshake(deadline);
@@ -535,7 +611,7 @@ int local_win_socket::handshake(int64_t deadline) {
   }
   // Mapped first, acknowledged then: the server unlinks the name once it has the acknowledgement.
   shm_area* connection = nullptr;
-  int rc = open_segment(shm_name(".c"), kConnectionSize, connection);
+  int rc = open_object(object_path(".c"), kConnectionSize, connection);
   if (rc == ok && connection->creator != hs.creator) {
     rc = broken_pipe;
   }
@@ -557,15 +633,19 @@ int64_t local_win_socket::receive(char* buf, size_t min_size, size_t max_size, i
   socket_buf& in = *RcvBuf;
   size_t got = 0;
   for (;;) {
-    got += take(in, buf + got, max_size - got, *Signal[RTR]);
+    const int32_t run = take(in, buf + got, max_size - got, *Signal[RTR]);
+    if (run == kBroken) {
+      return set_error(break_connection(), -1);
+    }
+    got += static_cast<size_t>(run);
     if (got >= min_size) {
       return static_cast<int64_t>(got);
     }
-    if (deadline > now_ms() && linger([&] { return readable(in) > 0; })) {
+    if (deadline > now_ms() && linger([&] { return can_take(in); })) {
       continue;
     }
     const int rc = wait_for(RD, ss_open, deadline, [&] {
-      return announce(in.RcvWaitFlag, [&] { return readable(in) > 0; });
+      return announce(in.RcvWaitFlag, [&] { return can_take(in); });
     });
     in.RcvWaitFlag.store(0, std::memory_order_relaxed);
     if (rc == timeout_expired) {
@@ -619,15 +699,19 @@ bool local_win_socket::write(const void* buf, size_t size) {
     if (Area->closed[1 - Side].load() != 0) {
       return set_error(broken_pipe, false);  // nobody reads any more
     }
-    done += put(out, data + done, size - done, *Signal[TD]);
+    const int32_t run = put(out, data + done, size - done, *Signal[TD]);
+    if (run == kBroken) {
+      return set_error(break_connection(), false);
+    }
+    done += static_cast<size_t>(run);
     if (done == size) {
       return true;
     }
-    if (linger([&] { return writable(out) > 0; })) {
+    if (linger([&] { return can_put(out); })) {
       continue;
     }
     const int rc = wait_for(RTT, ss_open, kForever, [&] {
-      return announce(out.SndWaitFlag, [&] { return writable(out) > 0; });
+      return announce(out.SndWaitFlag, [&] { return can_put(out); });
     });
     out.SndWaitFlag.store(0, std::memory_order_relaxed);
     if (rc != ok) {
@@ -649,12 +733,23 @@ bool local_win_socket::is_ok() { return Error == ok; }
 void local_win_socket::get_error_text(char* buf, size_t buf_size) {
   const int code = Error;
   const char* text = nullptr;
+  char refusal[80];
   switch (code) {
     case ok: text = "ok"; break;
     case not_opened: text = "socket not opened"; break;
     case broken_pipe: text = "connection is broken"; break;
     case timeout_expired: text = "connection timeout expired"; break;
     case invalid_access_mode: text = "invalid access mode"; break;
+    case foreign_owner:
+      std::snprintf(refusal, sizeof refusal, "shared memory object owned by uid %u, not ours",
+                    Refused);
+      text = refusal;
+      break;
+    case open_to_others:
+      std::snprintf(refusal, sizeof refusal,
+                    "shared memory object open to other users (mode %04o)", Refused);
+      text = refusal;
+      break;
     default: break;
   }
   copy_error_text(text, code, buf, buf_size);

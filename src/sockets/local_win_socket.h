@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -11,7 +12,8 @@
 // Stream connection between two processes of one machine through shared memory: two rings, one
 // per direction, and four auto-reset events for waking the other side. A listener named by an
 // address hands each client a connection segment of its own; a side notices when its peer has
-// closed or died and reports "connection is broken".
+// closed or died and reports "connection is broken". Only processes of one user meet: an object
+// of another user, or one that others may open, is refused.
 class local_win_socket : public socket_t {
  public:
   enum error_codes {
@@ -21,13 +23,23 @@ class local_win_socket : public socket_t {
     timeout_expired = -3,
     invalid_access_mode = -5,
     message_truncated = -6,
+    foreign_owner = -7,   // a shared object of another user
+    open_to_others = -8,  // a shared object of ours that grants group or others access
   };
   // The events as each side sees them: what one side signals as TD, the other waits on as RD,
   // and the reader's RTR is the writer's RTT.
   enum socket_signals { RD = 0, RTR = 1, TD = 2, RTT = 3 };
 
-  // One direction of the stream, laid out in shared memory.
-  struct socket_buf;
+  // One direction of the stream, laid out in shared memory. Either side can write any of it, so
+  // the positions are checked before every copy.
+  struct socket_buf {
+    static constexpr int32_t size = 8176;
+    std::atomic<int32_t> RcvWaitFlag;  // the reader waits for data
+    std::atomic<int32_t> SndWaitFlag;  // the writer waits for space
+    std::atomic<int32_t> DataEnd;      // written by the writer only, 0 .. size - 1
+    std::atomic<int32_t> DataBeg;      // written by the reader only, 0 .. size - 1
+    char Data[size];
+  };
   struct shm_event;
   struct shm_area;
 
@@ -62,8 +74,20 @@ class local_win_socket : public socket_t {
   }
 
   std::atomic<int> Error{not_opened};  // ok, one of error_codes, errno or a pthread result
+  socket_buf* RcvBuf = nullptr;        // read by this side; null on a listener
+  socket_buf* SndBuf = nullptr;        // written by this side
 
  private:
+  // ok when the object is this user's alone and at least size bytes long; else why not.
+  int vet(const struct stat& about, size_t size);
+  // vet() of what lies at path, after an open that failed with error.
+  int vet_failed_open(const std::string& path, int error);
+  // Maps the object at path, made by a process of this user; broken_pipe while there is none.
+  int open_object(const std::string& path, size_t size, shm_area*& area);
+  // A new object at path owned by this process, locked while *lock stays open (closed when null).
+  int create_object(const std::string& path, size_t size, shm_area*& area, int* lock);
+  // Puts the object at temp in place at path, when path is free or left over by a dead process.
+  int install(const std::string& temp, const std::string& path);
   // Maps the segment: the events as this side sees them, and the rings when it is a connection.
   void attach(shm_area* area, size_t size, int side);
   // Unmaps the segment; a connection or listener first tells its peers that it is gone.
@@ -80,15 +104,18 @@ class local_win_socket : public socket_t {
   int wait_for(int signal, socket_state expected, int64_t deadline, Ready ready);
   int64_t receive(char* buf, size_t min_size, size_t max_size, int64_t deadline);
   int handshake(int64_t deadline);
-  std::string shm_name(const char* suffix) const;
+  // Ends the connection for both sides on ring positions that cannot be.
+  int break_connection();
+  std::string object_path(const char* suffix) const;
 
-  socket_buf* RcvBuf = nullptr;  // read by this side; null on a listener
-  socket_buf* SndBuf = nullptr;  // written by this side
   shm_event* Signal[4] = {};     // indexed by socket_signals
   shm_area* Area = nullptr;      // the mapped segment
   size_t AreaSize = 0;
   int Side = 0;                  // 0: the server's end or the listener, 1: the client's end
   bool Owner = false;            // a listener that unlinks its name when it closes
+  int NameLock = -1;             // a listener's own object, locked for as long as it listens
+  bool Broken = false;           // sticky once the ring's positions were impossible
+  unsigned Refused = 0;          // the owner behind foreign_owner, the mode behind open_to_others
   pid_t PeerPid = 0;             // 0 while there is no peer to watch
   int PeerFd = -1;               // pidfd of the peer, -1 where there is none
   bool PeerDead = false;         // sticky once seen

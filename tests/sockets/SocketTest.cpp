@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <future>
 #include <thread>
 
+#include "sockets/local_win_socket.h"
 #include "sockets/socket_t.h"
 #include "sockets/win_socket.h"
 #include "support/Forked.h"
@@ -63,6 +65,10 @@ struct LocalSocket : testing::Test {
     auto client = std::async(async, [&] { return dial(); });
     Socket server(listener.accept());
     return {client.get(), std::move(server)};
+  }
+  // The listener's shared-memory object of a name made of letters, digits and '-' only.
+  static std::string object(const std::string& name) {
+    return "/dev/shm/vudi." + std::to_string(getuid()) + "." + name + ".hs";
   }
   void TearDown() override {
     const std::string ours =
@@ -179,6 +185,86 @@ TEST_F(LocalSocket, ClientsWaitBoundedForAListenerAndConnectOnceItListens) {
   EXPECT_EQ(text_of(*listen(hashed)), std::strerror(EADDRINUSE));  // the same hashed name
   Socket served[] = {Socket(listener->accept()), Socket(listener->accept())};
   for (auto& client : early) EXPECT_TRUE(served[0] && served[1] && client.get()->is_ok());
+}
+
+// Names are easy to guess and anyone may create objects beside ours: only this user's own are used.
+TEST_F(LocalSocket, ObjectsOfOtherUsersOrOpenToThemAreRefused) {
+  const mode_t mask = umask(0277);
+  Socket listener = this->listener();
+  umask(mask);
+  struct stat about {};
+  ASSERT_TRUE(listener->is_ok() && stat(object(address).c_str(), &about) == 0);
+  EXPECT_EQ(about.st_mode & 07777, 0600u);
+  auto waiting = std::async(async, [&] { return Socket(listener->accept()); });
+  const bool root = geteuid() == 0;
+  chmod(object(address).c_str(), 0644);
+  EXPECT_EQ(text_of(*dial()), "shared memory object open to other users (mode 0644)");
+  chmod(object(address).c_str(), 0600);
+  if (root && chown(object(address).c_str(), 65534, -1) == 0) {
+    EXPECT_EQ(text_of(*dial()), "shared memory object owned by uid 65534, not ours");
+  }
+  EXPECT_TRUE(listener->cancel_accept());
+  EXPECT_EQ(waiting.get(), nullptr);  // no client ever answered its offer
+  if (!root) GTEST_SKIP() << "objects of uid 65534 need root to make";
+
+  // Another user's leftover or link under our name: neither taken over nor followed.
+  const std::string squatted = address + "-squatted", path = object(squatted);
+  for (bool link : {false, true}) {
+    ASSERT_EQ(link ? symlink(object(address).c_str(), path.c_str()) : mkfifo(path.c_str(), 0666), 0);
+    ASSERT_EQ(lchown(path.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(text_of(*listen(squatted)), "shared memory object owned by uid 65534, not ours");
+    EXPECT_EQ(text_of(*::dial(squatted, 1, 5, domain)), text_of(*listen(squatted)));
+    unlink(path.c_str());
+  }
+}
+
+// A peer may write anything into the rings' positions: no copy goes outside a ring, the
+// connection ends for both sides.
+TEST_F(LocalSocket, ImpossibleRingPositionsBreakTheConnectionWithoutACopy) {
+  struct Probe : local_win_socket {
+    using local_win_socket::local_win_socket, local_win_socket::RcvBuf, local_win_socket::SndBuf;
+  };
+  struct Forgery { bool client, read, beg; int32_t value; };  // on the ring the acting end uses
+  const Forgery forgeries[] = {{true, false, false, 2147483000}, {true, false, true, 100000},
+                               {true, true, false, -1},          {true, true, true, 8176},
+                               {false, true, false, 100000},     {false, false, true, 2147483000}};
+  Socket listener = this->listener();
+  char buf[64] = {};
+  for (const Forgery& f : forgeries) {
+    Probe client(address.c_str());
+    auto dialed = std::async(async, [&] { return client.connect(1, 30); });
+    Socket server(listener->accept());
+    ASSERT_TRUE(dialed.get() && server) << text_of(*listener);
+    auto& ring = *(f.client == f.read ? client.RcvBuf : client.SndBuf);
+    (f.beg ? ring.DataBeg : ring.DataEnd).store(f.value);
+    socket_t& acting = f.client ? static_cast<socket_t&>(client) : *server;
+    socket_t& other = f.client ? *server : static_cast<socket_t&>(client);
+    EXPECT_FALSE(f.read ? acting.read(buf, 1) : acting.write(buf, sizeof buf)) << f.value;
+    EXPECT_EQ(text_of(acting), "connection is broken");
+    EXPECT_EQ(other.read(buf, 1, 1, 5), -1);
+    EXPECT_EQ(text_of(other), "connection is broken");
+  }
+}
+
+TEST_F(LocalSocket, OfListenersRacingForALeftOverNameExactlyOneWins) {
+  for (int round = 0; round < 200; ++round) {
+    Forked([&] { return listen(address)->is_ok() ? raise(SIGKILL) : 1; }).wait();
+    std::vector<Socket> racers(2 + round % 7);
+    std::atomic<size_t> started = 0;
+    std::vector<std::thread> threads;
+    for (Socket& racer : racers)
+      threads.emplace_back([&] {
+        for (++started; started < racers.size();) std::this_thread::yield();
+        racer = listen(address);
+      });
+    for (auto& thread : threads) thread.join();
+    int owners = 0;
+    for (Socket& racer : racers) {
+      owners += racer->is_ok();
+      EXPECT_TRUE(racer->is_ok() || text_of(*racer) == std::strerror(EADDRINUSE));
+    }
+    ASSERT_EQ(owners, 1) << "round " << round;
+  }
 }
 
 TEST(TcpSocket, FailedConnectsAndListenersSayWhy) {
