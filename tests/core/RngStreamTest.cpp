@@ -11,7 +11,6 @@
 #include <set>
 #include <string>
 #include <tuple>
-#include <vector>
 
 namespace {
 
@@ -98,37 +97,27 @@ TEST(RngStreamTest, AntitheticPrecisionAndRandIntFollowTheUnderlyingDraws) {
   }
 }
 
-// The first number of the first stream after the package seed made from the user seed s.
-double firstNumber(std::uint64_t s) {
-  EXPECT_TRUE(RandomWrapper::SetPackageSeed(RandomWrapper::seedWords(s).data())) << s;
-  return RngStream().RandU01();
-}
-
-double correlation(const std::vector<double>& x, const std::vector<double>& y) {
-  double mx = 0, my = 0, sxy = 0, sxx = 0, syy = 0;
-  for (size_t i = 0; i < x.size(); ++i) mx += x[i] / x.size(), my += y[i] / y.size();
-  for (size_t i = 0; i < x.size(); ++i) {
-    sxy += (x[i] - mx) * (y[i] - my), sxx += (x[i] - mx) * (x[i] - mx);
-    syy += (y[i] - my) * (y[i] - my);
-  }
-  return sxy / std::sqrt(sxx * syy);
-}
-
 TEST(RngStreamTest, UserSeedsGiveValidDistinctAndUnrelatedPackageSeeds) {
   // Seeds users pick side by side (1..N, or doubling) must start unrelated streams; seed 0 too.
-  std::vector<double> of, twice, next;
-  for (std::uint64_t s = 0; s < 1000; ++s)
-    of.push_back(firstNumber(s)), twice.push_back(firstNumber(2 * s)),
-        next.push_back(firstNumber(s + 1));
-  EXPECT_LT(std::fabs(correlation(of, twice)), 0.1);
-  EXPECT_LT(std::fabs(correlation(of, next)), 0.1);
-  // Every word within [1, m), no two seeds alike.
-  std::set<State> seen;
+  const auto first = [](std::uint64_t s) {  // the first number of the first stream
+    EXPECT_TRUE(RandomWrapper::SetPackageSeed(RandomWrapper::seedWords(s).data())) << s;
+    return RngStream().RandU01();
+  };
+  const auto correlation = [&](auto partner) {
+    double n = 1000, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    for (std::uint64_t s = 0; s < n; ++s) {
+      const double x = first(s), y = first(partner(s));
+      sx += x, sy += y, sxx += x * x, syy += y * y, sxy += x * y;
+    }
+    return (sxy - sx * sy / n) / std::sqrt((sxx - sx * sx / n) * (syy - sy * sy / n));
+  };
+  EXPECT_LT(std::fabs(correlation([](std::uint64_t s) { return 2 * s; })), 0.1);
+  EXPECT_LT(std::fabs(correlation([](std::uint64_t s) { return s + 1; })), 0.1);
+  std::set<State> seen;  // every word within [1, m), no two seeds alike
   for (std::uint64_t s = 0; s < 100000; ++s) {
-    const State words = RandomWrapper::seedWords(s);
-    if (RandomWrapper::SetPackageSeed(words.data()) &&
-        std::count(words.begin(), words.end(), 0UL) == 0)
-      seen.insert(words);
+    const State w = RandomWrapper::seedWords(s);
+    if (RandomWrapper::SetPackageSeed(w.data()) && !std::count(w.begin(), w.end(), 0UL))
+      seen.insert(w);
   }
   EXPECT_EQ(seen.size(), 100000u);
 }
