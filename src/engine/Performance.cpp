@@ -17,10 +17,11 @@ void Performance::run() {
   std::cout << "firing " << lcount << " * " << fcount << " times" << std::endl;
   init();
   std::list<Binding*> candidates;
-  for (long i = 0; i < lcount; ++i) {
+  for (long i = 0; i < lcount && interruptRequested == 0; ++i) {
     // A monotonic clock: a wall-clock step during a loop must not make its time negative.
     const auto begin = std::chrono::steady_clock::now();
-    for (long k = 0; k < fcount; ++k) {
+    long fired = 0;
+    for (; fired < fcount && interruptRequested == 0; ++fired) {
       getFirstBindingsOfAllTransitions(&candidates, false);
       Binding* binding = Simulation::resolve_conflicts(candidates);
       if (binding == nullptr) break;

@@ -19,6 +19,7 @@
 #include "sockets/task.h"
 
 Simulation* Simulation::sim = nullptr;
+volatile std::sig_atomic_t Simulation::interruptRequested = 0;
 
 namespace {
 
@@ -476,7 +477,7 @@ bool Simulation::updateSamplingPoints(bool batch) {
 void Simulation::initMeasureList(bool first) {
   for (MeasureObj* m : net->getMeasureList()) {
     if (first) m->prepareSamplingPoints(nofsampling);
-    if (!m->precisionReached()) m->rewind();
+    if (!m->precisionReached()) m->rewind(loop);
   }
 }
 
@@ -494,6 +495,13 @@ void Simulation::initTransitions() {
 bool Simulation::timeLimitReached(unsigned long grace) const {
   if (noLimit) return false;
   return static_cast<unsigned long>(std::time(nullptr) - runStart) >= secmax + grace;
+}
+
+bool Simulation::mustEnd(unsigned long grace) {
+  if (interruptRequested != 0) return true;
+  if (noLimit || --eventsToClockReading > 0) return false;
+  eventsToClockReading = EVENTS_PER_CLOCK_READING;
+  return timeLimitReached(grace);
 }
 
 bool Simulation::analysisPossible() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <csignal>
 #include <ctime>
 #include <list>
 #include <set>
@@ -33,6 +34,12 @@ class Simulation : public RunContext {
   };
   // Events per base batch of the stationary run.
   static constexpr int BATCH_EVENTS = 100;
+  // Events between two readings of the wall clock for the run-time limit.
+  static constexpr int EVENTS_PER_CLOCK_READING = 4096;
+
+  // Set by the front end's SIGINT and SIGTERM handler, and by nothing else: the run ends at its
+  // next event as it does at its run-time limit, keeping what it has computed.
+  static volatile std::sig_atomic_t interruptRequested;
 
   Simulation(NetClass* net, const std::string& netname, const std::string& resport,
              const DateTime& start, const DateTime& stop, int nofsampling, int mode,
@@ -93,6 +100,9 @@ class Simulation : public RunContext {
                    bool measureLine);
   void logFiring(const Binding* binding);
   bool timeLimitReached(unsigned long grace = 0) const;
+  // Asked at every event: true after an interrupt, or once the run-time limit (plus grace) has
+  // passed, the clock being read only every EVENTS_PER_CLOCK_READING events.
+  bool mustEnd(unsigned long grace = 0);
   // False, after the closing line saying so, when the confidence has no quantile.
   bool analysisPossible() const;
   void rebuildNet();
@@ -155,6 +165,7 @@ class Simulation : public RunContext {
   void splitPath(int newLevel, int repeats);
   void fallBelow(int& newLevel);
 
+  int eventsToClockReading = 0;       // mustEnd reads the clock when this comes down to 0
   int samplingIndex = 0;              // index of nextSampling among the transient sampling points
   std::list<Binding*> spareNodes;     // list nodes recycled between candidate searches
   double restartSampleBase = 0.0;     // restartTime at the previous RESTART sampling point

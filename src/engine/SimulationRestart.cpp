@@ -89,7 +89,7 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
   bool finished = false;
 
   // RESTART runs go on while the elapsed seconds are at most secmax.
-  while (!timeLimitReached(1)) {
+  while (!mustEnd(1)) {
     getFirstBindingsOfAllTransitions(&candidates, false);
     Binding* binding = resolve_conflicts(candidates);
     // Time counts on the main path only: the last retrial of every split, never one that will be

@@ -26,7 +26,7 @@ void Simulation::run_stationary(double& alpha) {
   if (stop.FullDateTime() - start->FullDateTime() <= 0.0) noStop = true;
   std::list<Binding*> candidates;
 
-  while (!ok && (currentTime <= stop || noStop) && !timeLimitReached()) {
+  while (!ok && (currentTime <= stop || noStop) && !mustEnd()) {
     getFirstBindingsOfAllTransitions(&candidates, false);
     Binding* binding = resolve_conflicts(candidates);
     if (binding == nullptr) {
@@ -57,9 +57,10 @@ void Simulation::run_stationary(double& alpha) {
               << " EVENTS";
   }
   if (!ok) {
-    std::cout << (!noStop && currentTime >= stop
-                      ? "\nABORTED SIMULATION. REACHED MAXIMUM MODEL TIME."
-                      : "\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.");
+    const char* reason = !noStop && currentTime >= stop ? "REACHED MAXIMUM MODEL TIME."
+                         : interruptRequested != 0      ? "INTERRUPTED."
+                                                        : "REACHED MAXIMUM RUN TIME.";
+    std::cout << "\nABORTED SIMULATION. " << reason;
   } else {
     std::cout << "\nSIMULATION SUCCESSFUL";
   }

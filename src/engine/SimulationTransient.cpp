@@ -60,8 +60,13 @@ void Simulation::run_transient(double& alpha) {
     startSampling();
     resetMeasures = true;
     done = true;
+    bool cut = false;
 
     for (;;) {
+      if (mustEnd()) {
+        cut = true;
+        break;
+      }
       getFirstBindingsOfAllTransitions(&candidates, false);
       Binding* binding = resolve_conflicts(candidates);
       if (binding == nullptr) {
@@ -89,19 +94,26 @@ void Simulation::run_transient(double& alpha) {
       if (!samplingPointsLeft()) break;
     }
 
-    // At the limit an unsuccessful replication is not counted; a successful one stands.
-    const bool limitReached = timeLimitReached();
-    if (limitReached && !done) break;
+    // A replication cut short, or one that ends at the limit without success, is not counted, and
+    // is taken out of the estimates too: they hold the counted replications alone. A successful
+    // one stands.
+    if (cut || (!done && (interruptRequested != 0 || timeLimitReached()))) {
+      for (MeasureObj* m : net->getMeasureList()) m->dropReplication(loop);
+      done = false;
+      break;
+    }
     ++loop;
     if (analysisState != ANALYSIS_ON && loop > 5) analysisState = ANALYSIS_ON;
-    if (limitReached) break;
   }
   recycleCandidates(candidates);
 
-  if (loop <= 5) {
+  // Estimates come from the seventh replication on: when it was cut short, none stands.
+  if (loop <= 5 || (loop == 6 && !done)) {
     std::cout << "WARNING NO ANALYSIS DONE: THE NUMBER OF LOOPS IN TRANSIENT SIMULATION LESS THAN "
                  "TEN."
               << std::endl;
   }
-  std::cout << (done ? "\nSIMULATION SUCCESSFUL" : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
+  std::cout << (done                      ? "\nSIMULATION SUCCESSFUL"
+                : interruptRequested != 0 ? "\nABORT SIMULATION. INTERRUPTED."
+                                          : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
 }

@@ -2,6 +2,8 @@
 
 #include <tclap/CmdLine.h>
 
+#include <signal.h>
+
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -68,6 +70,9 @@ constexpr unsigned int MAX_SAMPLING_POINTS = 1000000;
   std::exit(1);
 }
 
+// The handler may only set the engine's flag: the run notices it at its next event.
+extern "C" void requestEndOfRun(int) { Simulation::interruptRequested = 1; }
+
 }  // namespace
 
 // The options, in the order they are defined; the five mode switches form one exclusive group.
@@ -131,6 +136,19 @@ std::string Server::netName(const char* path) {
   size_t dot = text.rfind('.');
   if (dot == std::string::npos || dot < sep) dot = text.size();
   return text.substr(sep + 1, dot - sep - 1);
+}
+
+void Server::endRunsOnInterrupt() {
+  struct sigaction action {};
+  action.sa_handler = requestEndOfRun;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM}) {
+    // A signal the program was started to ignore (a background job, nohup) stays ignored.
+    struct sigaction old {};
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+      sigaction(signal, &action, nullptr);
+  }
 }
 
 void Server::start(int argc, char** argv) {
@@ -206,6 +224,7 @@ void Server::runProfiling(CommandLine& line, const std::string& name) {
   if (lcount <= 0) line.fail("Loop count must be > 0.");
   buildNet();
   std::cout << "Running in profiling mode " << fcount << "*" << lcount << std::endl;
+  endRunsOnInterrupt();
   const DateTime start;
   auto* performance = new Performance(&net, name, line.resport.getValue(), start, fcount, lcount);
   current = performance;
@@ -270,6 +289,7 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                            interval, secmax);
   alpha = 1.0 - confidence / 100.0;
   current->init();
+  endRunsOnInterrupt();
   switch (simulationType) {
     case Simulation::TRANSIENT: current->run_transient(alpha); break;
     case Simulation::STATIONARY: current->run_stationary(alpha); break;

@@ -22,6 +22,9 @@ class Server {
   // The net's name from the program path: the file name less its extension when the path has a
   // directory, the whole text otherwise; empty for no path.
   static std::string netName(const char* path);
+  // From here on a first SIGINT or SIGTERM ends the run with what it has computed; the handler
+  // then gives way to the default action, so that a second one ends the process at once.
+  static void endRunsOnInterrupt();
 
  private:
   struct CommandLine;

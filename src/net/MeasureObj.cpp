@@ -1,5 +1,6 @@
 #include "net/MeasureObj.h"
 
+#include <algorithm>
 #include <cmath>
 #include <iomanip>
 #include <iostream>
@@ -128,7 +129,17 @@ void MeasureObj::prepareSamplingPoints(int count) {
   m2.assign(static_cast<size_t>(count), 0.0);
 }
 
-void MeasureObj::rewind() {
+void MeasureObj::rewind(int replication) {
+  // The lists change hands instead of being copied: a replication costs no more than before.
+  kept.replication = replication;
+  kept.mean = mean_transient;
+  kept.m2 = m2;
+  kept.averagedMean.swap(AveragedMean);
+  kept.variance.swap(Variance);
+  kept.deltaX.swap(DeltaX);
+  kept.epsilon.swap(Epsilon);
+  kept.unsettledPoints = unsettledPoints;
+  kept.precPortion = PrecPortion;
   unsettledPoints = 0;
   AveragedMean.clear();
   Variance.clear();
@@ -140,6 +151,23 @@ void MeasureObj::rewind() {
   v_iter = Variance.begin();
   d_iter = DeltaX.begin();
   e_iter = Epsilon.begin();
+}
+
+void MeasureObj::dropReplication(int replication) {
+  if (kept.replication != replication) return;
+  kept.replication = -1;
+  mean_transient = kept.mean;
+  m2 = kept.m2;
+  AveragedMean.swap(kept.averagedMean);
+  Variance.swap(kept.variance);
+  DeltaX.swap(kept.deltaX);
+  Epsilon.swap(kept.epsilon);
+  unsettledPoints = kept.unsettledPoints;
+  PrecPortion = kept.precPortion;
+  // Rewound only while not precise: whatever this replication reached does not stand.
+  precision_reached = false;
+  mean_transient_iter = mean_transient.begin();
+  m2_iter = m2.begin();
 }
 
 size_t MeasureObj::addBatchValue(double x, double duration) {

@@ -60,8 +60,13 @@ class MeasureObj : public DefaultGM {
   void resetIfRequested(const DateTime& t);
   // No batches yet and zeroed running statistics per sampling point.
   void prepareSamplingPoints(int count);
-  // Forgets the estimates and puts every cursor back at the first sampling point.
-  void rewind();
+  // Forgets the estimates and puts every cursor back at the first sampling point, for the
+  // given replication; what the earlier replications left is kept aside.
+  void rewind(int replication = 0);
+  // Takes a replication that was cut short out again: the running statistics, estimates and
+  // precision return to what the earlier replications left. No change for a measure that was not
+  // rewound for that replication (it had reached its precision before).
+  void dropReplication(int replication);
   // Adds a batch whose value x held over the given duration (1 for batches of equal weight);
   // the number of batches afterwards.
   size_t addBatchValue(double x, double duration = 1.0);
@@ -112,4 +117,14 @@ class MeasureObj : public DefaultGM {
   // Sampling points of the current replication that cannot count as precise whatever their
   // relative half-width.
   unsigned int unsettledPoints = 0;
+
+ private:
+  // The transient state as the replications before `replication` left it.
+  struct Kept {
+    int replication = -1;
+    std::vector<double> mean, m2;
+    std::list<double> averagedMean, variance, deltaX, epsilon;
+    unsigned int unsettledPoints = 0;
+    double precPortion = 1.0;
+  } kept;
 };

@@ -10,12 +10,14 @@ namespace {
 
 const std::string kSuccess = "\nSIMULATION SUCCESSFUL";
 
-// At its n-th reading makes the run look 15 seconds older, as a run outlasting a limit of 15 s.
-template <int n>
+// At its n-th reading makes the run look 15 seconds older, as a run outlasting a limit of 15 s,
+// or, with `interrupt`, asks the run to end as a SIGINT does.
+template <int n, bool interrupt = false>
 struct AgingProbe : Probe {
   using Probe::Probe;
   double measure(double dt) override {
-    if (++calls == n) static_cast<Sim*>(Simulation::sim)->runStart -= 15;
+    if (++calls == n && interrupt) Simulation::interruptRequested = 1;
+    if (calls == n && !interrupt) static_cast<Sim*>(Simulation::sim)->runStart -= 15;
     return Probe::measure(dt);
   }
 };
@@ -77,6 +79,18 @@ TEST(TransientRun, RunTimeLimitOf15AbortsAndWarnsBelowSixReplicationsAnd0IsNone)
   run(std::type_identity<AgingProbe<1>>(), 0, kSuccess, 50);
 }
 
+TEST(TransientRun, AnInterruptTakesOutTheReplicationItCutsAndKeepsTheRowsBeforeIt) {
+  // Five points a replication, one event on each after the first: the 37th reading, at the second
+  // point of the eighth replication, asks the run to end; it does at the next event.
+  TestNet net([](TestNet& n) { cycling<AgingProbe<37, true>>(n, false); });
+  Sim sim(&net, 4.0, 5, 0);
+  const std::string out = sim.run();
+  Simulation::interruptRequested = 0;
+  EXPECT_EQ(out, "\nABORT SIMULATION. INTERRUPTED.");
+  EXPECT_EQ(sim.loop, 7);
+  EXPECT_EQ(active(net).means(), Values(5, 1.0));
+}
+
 TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
   seed(61);
   {
@@ -94,11 +108,18 @@ TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeAndTheRunTimeLimit) {
     // The event crossing the stop time fired.
     EXPECT_GT(sim.getCurrentSimulationTime(), kOrigin + 1000.0);
   }
-  TestNet net([](TestNet& n) { cycling<AgingProbe<1>>(n, true); });
-  Sim sim(&net, 0.0, 1, 1, 0.05, 15);
-  const std::string out = sim.run();
-  EXPECT_TRUE(out.ends_with("\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.")) << out;
-  EXPECT_EQ(out.find("dead marking"), std::string::npos);
+  {
+    // Never precise: the limit passed at the first batch end is seen at the next clock reading.
+    TestNet net(mm1<AgingProbe<1>>(0.5));
+    Sim sim(&net, 0.0, 1, 1, 1e-9, 15);
+    const std::string out = sim.run();
+    EXPECT_TRUE(out.ends_with("\nABORTED SIMULATION. REACHED MAXIMUM RUN TIME.")) << out;
+    EXPECT_EQ(out.find("dead marking"), std::string::npos);
+  }
+  TestNet interrupted([](TestNet& n) { cycling<AgingProbe<1, true>>(n, true); });
+  Sim next(&interrupted, 0.0, 1, 1);
+  EXPECT_TRUE(next.run().ends_with("\nABORTED SIMULATION. INTERRUPTED."));
+  Simulation::interruptRequested = 0;
 }
 
 TEST(StationaryRun, ConstantMeasureSucceedsAtTheTenthBatchEndAndWritesTheResults) {

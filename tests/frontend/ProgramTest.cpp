@@ -6,9 +6,11 @@
 #include <fstream>
 #include <future>
 
+#include "engine/Simulation.h"
 #include "frontend/Server.h"
 #include "sockets/socket_t.h"
 #include "support/PrivateNetwork.h"
+#include "support/Forked.h"
 
 namespace {
 
@@ -23,9 +25,12 @@ struct Program {
     fs::copy_file(fs::path(VUDI_SOURCE_DIR) / "marking.xml", folder / "marking.xml");
   }
   ~Program() { fs::remove_all(folder); }
+  std::string line(const std::string& args, const char* runner = "timeout 120") const {
+    return "cd '" + folder.string() + "' && ODBCSYSINI=. ODBCINI=none " + runner + " '" +
+           VUDI_BINARY + "' " + args + " >out 2>&1";
+  }
   int run(const std::string& args) {
-    const std::string line = "cd '" + folder.string() + "' && ODBCSYSINI=. ODBCINI=none timeout 120 '";
-    const int s = std::system((line + VUDI_BINARY + "' " + args + " >out 2>&1").c_str());
+    const int s = std::system(line(args).c_str());
     return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
   }
   std::string file(const char* name = "out") const {
@@ -91,6 +96,9 @@ const Case cases[] = {
      "logging off\nRandom seed set to 4194304\n|number 3 to 1041654946\n|Running simulation from 00:00:00@12/31/0000 to "
      "00:03:20@12/31/0000 :: displayaddress=NULL|SUCCESSFUL|RESULTS OF TRANSIENT|\ntotal simulation time: |"
      "\nTotal # tokens|\nMax # tokens|\nGlobal fire count: ", "Measure: Execution_thread_pool_in_use|\n\t0.0|\n\t1.0|\n\t2.0"},
+    // The limit holds within a replication of 2024 years: it ends none, so no estimate stands.
+    {"-T --mstart 0 --stop 00:01:40@01/01/2024 --nofsampling 11 --secmax 3", 0,
+     "ABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n\nRESULTS OF TRANSIENT", "Measure: "},
     {"-S --mstart 0 --mstop 1000", 0, "Ignoring Measure Execution_thread_pool_in_use",  // no measure analysed
      "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 1e+03\n\n<end>"}};
 // clang-format on
@@ -123,6 +131,38 @@ int play(Program& program, const std::string& args, const std::string& message,
               gui->write("EXIT#", 5));
   EXPECT_EQ(answer, expected);
   return game.get();
+}
+
+TEST(Program, AFirstInterruptEndsTheRunWithTheRowsOfItsReplicationsASecondOneTheProcess) {
+  Program program;
+  const std::string args =
+      "-T --mstart 0 --mstop 200 --nofsampling 11 --percentage 0 --epsmax 1e-6 -l --logdir logs";
+  Forked run([&] {  // never precise: it runs until interrupted
+    signal(SIGINT, SIG_DFL);  // as from a terminal, whatever the test runner ignores
+    return execl("/bin/sh", "sh", "-c", program.line(args, "exec").c_str(), nullptr);
+  });
+  // Every replication starts the transitions anew: after ten starts estimates stand.
+  const auto starts = [&] {
+    const std::string log = program.file("logs/sim.log");
+    size_t n = 0;
+    for (size_t at = 0; (at = log.find("starting init()", at)) != std::string::npos; ++at) ++n;
+    return n;
+  };
+  for (int ms = 0; ms < 60000 && starts() < 10; ms += 10) usleep(10000);
+  kill(run.pid, SIGINT);
+  EXPECT_EQ(run.wait(), 0);
+  expectInOrder(program.file(),
+                "ABORT SIMULATION. INTERRUPTED.\n\nRESULTS");
+  expectInOrder(program.file("results.log"), "\t0.000000e+00\t|\t2.000000e+02\t");
+
+  for (int times : {1, 2}) {  // the first only sets the flag; the second ends the process
+    Forked child([times] {
+      signal(SIGINT, SIG_DFL), Server::endRunsOnInterrupt();
+      for (int i = 0; i < times; ++i) raise(SIGINT);
+      return Simulation::interruptRequested == 1 ? 0 : 1;
+    });
+    EXPECT_EQ(child.wait(), times == 1 ? 0 : -1);
+  }
 }
 
 TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {

@@ -182,9 +182,10 @@ inline void dying(TestNet& n, bool timeAveraged = false) {
 }
 
 // Arrivals at rate rho, service at rate 1; the time-averaged number in the system, rho / (1 - rho).
-inline std::function<void(TestNet&)> mm1(double rho) {
+template <class M = Probe>
+std::function<void(TestNet&)> mm1(double rho) {
   return [rho](TestNet& n) {
-    n.place("queue", 1), measure(n, "inSystem", "queue", true);
+    n.place("queue", 1), measure<M>(n, "inSystem", "queue", true);
     n.transition("arrive", 1, TestTransition::Options::exponential(1.0 / rho));
     n.transition("serve", 2, TestTransition::Options::exponential(1.0));
     n.linkTransitionToPlace("arrive", "queue", 1), n.linkPlaceToTransition("queue", "serve", 1);
