@@ -1,6 +1,7 @@
 #include "engine/Performance.h"
 
 #include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <list>
 
@@ -31,5 +32,10 @@ void Performance::run() {
     }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - begin;
     std::cout << i << ". loop in " << DateTime(elapsed.count()) << std::endl;
+    // The calendar form above shows whole seconds only.
+    char rate[128];
+    std::snprintf(rate, sizeof rate, "%ld firings in %.3f seconds, %.0f firings per second", fired,
+                  elapsed.count(), elapsed.count() > 0.0 ? fired / elapsed.count() : 0.0);
+    std::cout << rate << std::endl;
   }
 }

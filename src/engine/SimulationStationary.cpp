@@ -1,5 +1,6 @@
 #include "engine/Simulation.h"
 
+#include <algorithm>
 #include <iostream>
 #include <list>
 
@@ -24,6 +25,13 @@ void Simulation::run_stationary(double& alpha) {
   noStop = false;
   noLimit = secmax == 0;
   if (stop.FullDateTime() - start->FullDateTime() <= 0.0) noStop = true;
+  // Only time-averaged measures are loaded in this mode. Without one there is nothing to
+  // analyse, and nothing to succeed at.
+  const auto& measures = net->getMeasureList();
+  if (std::all_of(measures.begin(), measures.end(), isImportance)) {
+    std::cout << "\nNO MEASURE COULD BE ANALYSED: THE NET HAS NO TIME-AVERAGED MEASURE.";
+    return;
+  }
   std::list<Binding*> candidates;
 
   while (!ok && (currentTime <= stop || noStop) && !mustEnd()) {

@@ -116,4 +116,17 @@ void Simulation::run_transient(double& alpha) {
   std::cout << (done                      ? "\nSIMULATION SUCCESSFUL"
                 : interruptRequested != 0 ? "\nABORT SIMULATION. INTERRUPTED."
                                           : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
+  // What the success or the abort rests on: the per-cent rule may accept points above the bound.
+  size_t points = 0, above = 0;
+  for (MeasureObj* m : net->getMeasureList()) {
+    if (isImportance(m)) continue;
+    points += m->analysedPoints();
+    above += m->pointsAboveBound();
+  }
+  std::cout << "\n";
+  if (points > 0) {
+    std::cout << above << " OF " << points << " SAMPLING POINTS ABOVE THE ERROR BOUND"
+              << (done && above > 0 ? " (PER-CENT RULE)" : "") << ", ";
+  }
+  std::cout << loop << " REPLICATIONS";
 }

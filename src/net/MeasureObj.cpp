@@ -251,17 +251,20 @@ bool MeasureObj::measure_reached_precision(unsigned int n, unsigned int m, bool 
   }
   const double md = static_cast<double>(m);
   const long allowed = static_cast<long>(std::floor(md - md * PrecPortion));
-  // Compared by magnitude: a negative mean gives a negative relative half-width, which is no
-  // more precise than its positive counterpart.
-  long count = last ? 0 : unsettledPoints;
+  long count = 0;
   if (last) {
     if (!Epsilon.empty() && std::fabs(Epsilon.back()) >= EpsMax) count = 1;
   } else {
-    for (double e : Epsilon) {
-      if (std::fabs(e) >= EpsMax) ++count;
-    }
+    count = static_cast<long>(unsettledPoints) + pointsAboveBound();
   }
   return count <= allowed;
+}
+
+unsigned int MeasureObj::pointsAboveBound() const {
+  // Compared by magnitude: a negative mean gives a negative relative half-width, which is no
+  // more precise than its positive counterpart.
+  return static_cast<unsigned int>(std::count_if(Epsilon.begin(), Epsilon.end(),
+                                                 [&](double e) { return std::fabs(e) >= EpsMax; }));
 }
 
 void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode,

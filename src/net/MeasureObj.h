@@ -81,6 +81,10 @@ class MeasureObj : public DefaultGM {
   bool lastEstimate(double& mean, double& halfWidth) const;
   // The latest relative half-width, 0 before the first analysis.
   double lastEpsilon() const { return Epsilon.empty() ? 0.0 : Epsilon.back(); }
+  // Sampling points analysed in the latest replication, and how many of them have a relative
+  // half-width at or above the bound.
+  size_t analysedPoints() const { return Epsilon.size(); }
+  unsigned int pointsAboveBound() const;
 
   bool makeTransientAnalysis(double& alpha, double x, int n, bool last);
   bool makeStationaryAnalysis(double& alpha, double, double);

@@ -90,16 +90,21 @@ const Case cases[] = {
     {"-T " + TIME + "00:00:10@01/01/2000", 1,  // refused before the net is built
      "Result port set to NULL\nStop time of simulation must be after the start time.\n<end>"},
     {"-p --fcount 1000 --lcount 2 --seed 0 -l --logdir logs", 0, "logging on (folder: logs)|number 5 to 849877705\nWas the seed accepted? true|"
-     "Running in profiling mode 1000*2|firing 2 * 1000 times\n0. loop in |1. loop in |Global fire count: 2000\n"},
+     "Running in profiling mode 1000*2|firing 2 * 1000 times\n0. loop in 00:00:00@12/31/0000\n1000 firings in 0.|"
+     " seconds, |firings per second\n1. loop in |Global fire count: 2000\n"},
     {"-T --mstart 0 --mstop 200 --nofsampling 3 --seed 4194304 --epsmax 10", 0,
      "MainClass::main() beginning...\nSimulation called with arguments\n|--epsmax 10 \nstarting |\nnetname: vudi\n"
      "logging off\nRandom seed set to 4194304\n|number 3 to 1041654946\n|Running simulation from 00:00:00@12/31/0000 to "
-     "00:03:20@12/31/0000 :: displayaddress=NULL|SUCCESSFUL|RESULTS OF TRANSIENT|\ntotal simulation time: |"
+     "00:03:20@12/31/0000 :: displayaddress=NULL|SUCCESSFUL\n0 OF 3 SAMPLING POINTS ABOVE THE ERROR BOUND, 51 "
+     "REPLICATIONS\n\nRESULTS OF TRANSIENT|\ntotal simulation time: |"
      "\nTotal # tokens|\nMax # tokens|\nGlobal fire count: ", "Measure: Execution_thread_pool_in_use|\n\t0.0|\n\t1.0|\n\t2.0"},
+    {"-T --mstart 0 --mstop 200 --nofsampling 11 --seed 3", 0,  // accepted with 4 of the 11 points imprecise
+     "SIMULATION SUCCESSFUL\n4 OF 11 SAMPLING POINTS ABOVE THE ERROR BOUND (PER-CENT RULE), 4001 REPLICATIONS\n"},
     // The limit holds within a replication of 2024 years: it ends none, so no estimate stands.
     {"-T --mstart 0 --stop 00:01:40@01/01/2024 --nofsampling 11 --secmax 3", 0,
-     "ABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n\nRESULTS OF TRANSIENT", "Measure: "},
-    {"-S --mstart 0 --mstop 1000", 0, "Ignoring Measure Execution_thread_pool_in_use",  // no measure analysed
+     "ABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n0 REPLICATIONS\n\nRESULTS OF TRANSIENT", "Measure: "},
+    {"-S --mstart 0 --mstop 1000", 0, "Ignoring Measure Execution_thread_pool_in_use\n\n"
+     "NO MEASURE COULD BE ANALYSED: THE NET HAS NO TIME-AVERAGED MEASURE.\n\nRESULTS",
      "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 1e+03\n\n<end>"}};
 // clang-format on
 
@@ -152,7 +157,7 @@ TEST(Program, AFirstInterruptEndsTheRunWithTheRowsOfItsReplicationsASecondOneThe
   kill(run.pid, SIGINT);
   EXPECT_EQ(run.wait(), 0);
   expectInOrder(program.file(),
-                "ABORT SIMULATION. INTERRUPTED.\n\nRESULTS");
+                "ABORT SIMULATION. INTERRUPTED.\n|OF 11 SAMPLING POINTS| REPLICATIONS\n\nRESULTS");
   expectInOrder(program.file("results.log"), "\t0.000000e+00\t|\t2.000000e+02\t");
 
   for (int times : {1, 2}) {  // the first only sets the flag; the second ends the process
