@@ -199,8 +199,9 @@ void Simulation::run_restart(double& alpha, int repeats, double thrmin, double t
   if (finished) {
     std::cout << "\nRESTART simulation finished.";
   } else {
-    std::cout << (!noStop && currentTime >= stop
-                      ? "\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."
-                      : "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
+    const char* reason = !noStop && currentTime >= stop ? "REACHED MAXIMUM MODEL TIME."
+                         : interruptRequested != 0      ? "INTERRUPTED."
+                                                        : "REACHED MAXIMUM RUNNING TIME.";
+    std::cout << "\nABORT SIMULATION. " << reason;
   }
 }

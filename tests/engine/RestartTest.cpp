@@ -138,6 +138,9 @@ TEST(Restart, ThreeRepeatsDivideTheWeightAndPutTheFallingPathBackTwice) {
   }
   EXPECT_EQ(Recorder::events, expected);
   EXPECT_EQ(sim.restartTime, 3.0);  // the main path's time: the last trial of each split only
+  Simulation::interruptRequested = 1;  // as a SIGINT does: the run ends at once and says why
+  EXPECT_TRUE(sim.restart(3, 1.0, 2.0, 0).ends_with("\n\nABORT SIMULATION. INTERRUPTED."));
+  Simulation::interruptRequested = 0;
 }
 
 TEST(Restart, EveryCrossingsWeightsAddUpToOneWhenAJumpSkipsALevel) {
