@@ -5,33 +5,16 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <new>
 #include <sstream>
 #include <string>
 
+#include "CountingNew.h"
 #include "support/TestNet.h"
 
 using testnet::MarkingMeasure;
 using testnet::TestNet;
 using testnet::TestTransition;
-
-namespace {
-
-// Every allocation through operator new; the arrays and the nothrow forms come here too.
-Counter allocations = 0;
-
-}  // namespace
-
-// Out of line, so that the compiler does not pair an inlined malloc with a delete.
-__attribute__((noinline)) void* operator new(std::size_t bytes) {
-  ++allocations;
-  if (void* p = std::malloc(bytes != 0 ? bytes : 1)) return p;
-  throw std::bad_alloc();
-}
-__attribute__((noinline)) void operator delete(void* p) noexcept { std::free(p); }
-__attribute__((noinline)) void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
