@@ -224,9 +224,3 @@ void RngStream::WriteStateFull() const {
   writeVector("   Bg = { ", Bg, " }\n");
   writeVector("   Cg = { ", Cg, " }\n\n");
 }
-
-int RngStream::RandInt(int i, int j) {
-  // The span j - i + 1 needs 33 bits in general; the result lies between i and j, so it fits.
-  const double span = static_cast<double>(static_cast<std::int64_t>(j) - i) + 1.0;
-  return static_cast<int>(i + static_cast<std::int64_t>(RandU01() * span));
-}

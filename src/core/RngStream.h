@@ -2,6 +2,7 @@
 
 #include "core/IntTypes.h"
 
+#include <cstdint>
 #include <string>
 
 // One stream of the combined multiple-recursive generator MRG32k3a (L'Ecuyer, Simard, Chen and
@@ -79,6 +80,13 @@ inline double RngStream::U01() {
   const double p2 = Recur(&Cg[3], a21 * Cg[5] - a23n * Cg[3], m2, 1.0 / m2);
   const double u = (p1 > p2) ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;
   return anti ? 1.0 - u : u;
+}
+
+// Inline: every binding a search takes and every conflict draws one.
+inline int RngStream::RandInt(int i, int j) {
+  // The span j - i + 1 needs 33 bits in general; the result lies between i and j, so it fits.
+  const double span = static_cast<double>(static_cast<std::int64_t>(j) - i) + 1.0;
+  return static_cast<int>(i + static_cast<std::int64_t>(RandU01() * span));
 }
 
 inline double RngStream::U01d() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <typeinfo>
 #include <utility>
 
 #include "net/Place.h"
@@ -25,34 +26,39 @@ class ModelTransition : public Transition {
   // ever kept.
   Place& bindPlace(PlaceIdentMap& places, const char* name);
 
-  // A new list with at most one candidate: for each input place in arc order, its first offered
-  // token of the matching type; empty when some place has none.
+  // At most one candidate, in the transition's own list: for each input place in arc order, its
+  // first offered token of the matching type; none when some place has none. The tokens are
+  // copied only once every place has offered one, so a search that binds nothing allocates
+  // nothing. The places are distinct, so one place's offer stays put while the next is fetched.
   template <class... Types, class... Places>
   TempBindingList* firstBinding(Places&... inputs) {
     static_assert(sizeof...(Types) == sizeof...(Places), "one token type per input place");
-    auto* list = new TempBindingList;
-    TokenList tokens;
-    if ((appendFirst<Types>(inputs, tokens) && ...))
-      list->push_back(new TokenList(std::move(tokens)));
-    return list;
+    TempBindingList& list = ownCandidates();
+    const Ptr<Token>* first[sizeof...(Types)];
+    const Ptr<Token>** next = first;
+    if ((((*next++ = firstOffered<Types>(inputs)) != nullptr) && ...)) {
+      auto* tokens = new TokenList;
+      for (const Ptr<Token>* token : first) tokens->push_back(*token);
+      list.push_back(tokens);
+    }
+    return &list;
   }
 
-  // Takes the binding's next token out of `place` and returns it.
-  static Ptr<Token> take(TokenList::const_iterator& next, Place& place) {
-    Ptr<Token> token = *next++;
+  // Takes the binding's next token out of `place` and returns it; the binding holds it meanwhile.
+  static const Ptr<Token>& take(TokenList::const_iterator& next, Place& place) {
+    const Ptr<Token>& token = *next++;
     place.removeToken(token);
     return token;
   }
 
  private:
+  // The model's token classes have no subclasses, so a token of the type is one of exactly that
+  // class: the class is told by its type information, without a cast.
   template <class Type>
-  bool appendFirst(Place& place, TokenList& tokens) {
+  const Ptr<Token>* firstOffered(Place& place) {
     for (const Ptr<Token>& token : *getPlaceMarking(place)) {
-      if (dynamic_cast<Type*>(token.GetRawPtr()) != nullptr) {
-        tokens.push_back(token);
-        return true;
-      }
+      if (typeid(*token) == typeid(Type)) return &token;
     }
-    return false;
+    return nullptr;
   }
 };

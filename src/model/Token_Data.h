@@ -14,7 +14,7 @@ class Place;
 struct token_description;
 
 // The model's work item, type name "Data": one frame on its way through the pipeline's stages.
-class Token_Data : public Token {
+class Token_Data final : public Token {
  public:
   Token_Data();
   // The saved-state copy: same id and creation time; the transitions to notify only on request.

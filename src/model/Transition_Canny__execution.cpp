@@ -24,6 +24,6 @@ TempBindingList* Transition_Canny__execution::generateBindingList() {
 
 void Transition_Canny__execution::moveTokens(TokenList& binding) {
   auto next = binding.cbegin();
-  const Ptr<Token> x = take(next, x_Place);
+  const Ptr<Token>& x = take(next, x_Place);
   nona1_Place.addToken(x);
 }

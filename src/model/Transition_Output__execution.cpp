@@ -23,6 +23,6 @@ TempBindingList* Transition_Output__execution::generateBindingList() {
 
 void Transition_Output__execution::moveTokens(TokenList& binding) {
   auto next = binding.cbegin();
-  const Ptr<Token> x = take(next, x_Place);
+  const Ptr<Token>& x = take(next, x_Place);
   nona1_Place.addToken(x);
 }

@@ -23,6 +23,6 @@ TempBindingList* Transition_Output__ready::generateBindingList() {
 void Transition_Output__ready::moveTokens(TokenList& binding) {
   auto next = binding.cbegin();
   take(next, pool_Place);
-  const Ptr<Token> x = take(next, x_Place);
+  const Ptr<Token>& x = take(next, x_Place);
   nona1_Place.addToken(x);
 }

@@ -21,6 +21,6 @@ TempBindingList* Transition_con__2sMS::generateBindingList() {
 
 void Transition_con__2sMS::moveTokens(TokenList& binding) {
   auto next = binding.cbegin();
-  const Ptr<Token> x = take(next, x_Place);
+  const Ptr<Token>& x = take(next, x_Place);
   nona1_Place.addToken(x);
 }

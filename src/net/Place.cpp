@@ -37,13 +37,6 @@ void Place::setMultiplicity(Multiplicities& arcs, int transitionId, int multipli
   arcs.emplace_back(transitionId, multiplicity);
 }
 
-int Place::multiplicity(const Multiplicities& arcs, int transitionId) {
-  for (const auto& [id, m] : arcs) {
-    if (id == transitionId) return m;
-  }
-  return 0;
-}
-
 void Place::addOutTransition(Transition* transition, int multiplicity) {
   outTransitions.push_back(transition);
   setMultiplicity(outMultiplicities, transition->getID(), multiplicity);
@@ -52,14 +45,6 @@ void Place::addOutTransition(Transition* transition, int multiplicity) {
 void Place::addInTransition(Transition* transition, int multiplicity) {
   inTransitions.push_back(transition);
   setMultiplicity(inMultiplicities, transition->getID(), multiplicity);
-}
-
-int Place::getOutTransitionMultiplicity(int transitionId) const {
-  return multiplicity(outMultiplicities, transitionId);
-}
-
-int Place::getInTransitionMultiplicity(int transitionId) const {
-  return multiplicity(inMultiplicities, transitionId);
 }
 
 void Place::addGlobalGuardTransition(Transition* transition) {
@@ -73,13 +58,20 @@ void Place::addToken(const Ptr<Token>& token) {
 }
 
 void Place::removeToken(const Ptr<Token>& token) {
-  // The entries leave the marking at once but live until the end, for `token` may be one of them.
-  // The offer of the first tokens lets go of it too: a token that has left must not stay alive.
-  TokenList removed;
+  // The entries leave the marking at once; should `token` be one of them, that one lives until the
+  // end. The offer of the first tokens lets go of it too: a token that has left must not stay
+  // alive.
+  TokenList held;
   for (TokenList* list : {&marking, &partialMarking}) {
     for (auto it = list->begin(); it != list->end();) {
       const auto next = std::next(it);
-      if (*it == token) removed.splice(removed.end(), *list, it);
+      if (*it == token) {
+        if (&*it == &token) {
+          held.splice(held.end(), *list, it);
+        } else {
+          list->erase(it);
+        }
+      }
       it = next;
     }
   }
@@ -98,8 +90,7 @@ bool Place::canTake(unsigned int n) const {
   return capacity == 0 || after <= capacity;
 }
 
-TokenList& Place::getMarking(int n) {
-  if (!firstN) return marking;
+TokenList& Place::firstTokens(int n) {
   partialMarking.clear();
   int taken = 0;
   for (auto it = marking.begin(); it != marking.end() && taken < n; ++it, ++taken) {

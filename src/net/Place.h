@@ -26,8 +26,12 @@ class Place : public DefaultGM {
   // Arcs.
   void addOutTransition(Transition* transition, int multiplicity);
   void addInTransition(Transition* transition, int multiplicity);
-  int getOutTransitionMultiplicity(int transitionId) const;
-  int getInTransitionMultiplicity(int transitionId) const;
+  int getOutTransitionMultiplicity(int transitionId) const {
+    return multiplicity(outMultiplicities, transitionId);
+  }
+  int getInTransitionMultiplicity(int transitionId) const {
+    return multiplicity(inMultiplicities, transitionId);
+  }
   void addGlobalGuardTransition(Transition* transition);
   const std::list<Transition*>& getInTransitions() const { return inTransitions; }
   const std::list<Transition*>& getOutTransitions() const { return outTransitions; }
@@ -37,7 +41,8 @@ class Place : public DefaultGM {
   void removeToken(const Ptr<Token>& token);
   void notifyGlobalGuardTransitions();
   bool canTake(unsigned int n) const;
-  TokenList& getMarking(int n);
+  // Every binding search asks for it, so the usual case, all tokens, is answered inline.
+  TokenList& getMarking(int n) { return firstN ? firstTokens(n) : marking; }
   const TokenList& getFullMarking() const { return marking; }
   int getMarkingSize() const { return static_cast<int>(marking.size()); }
   unsigned int getCapacity() const { return capacity; }
@@ -59,7 +64,13 @@ class Place : public DefaultGM {
   // a short list searched in order beats a tree.
   using Multiplicities = std::vector<std::pair<int, int>>;
   static void setMultiplicity(Multiplicities& arcs, int transitionId, int multiplicity);
-  static int multiplicity(const Multiplicities& arcs, int transitionId);
+  static int multiplicity(const Multiplicities& arcs, int transitionId) {
+    for (const auto& [id, m] : arcs) {
+      if (id == transitionId) return m;
+    }
+    return 0;
+  }
+  TokenList& firstTokens(int n);
 
   std::list<Transition*> inTransitions;
   Multiplicities inMultiplicities;

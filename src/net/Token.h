@@ -26,10 +26,11 @@ class TokenList : public std::list<Ptr<Token>, PoolAllocator<Ptr<Token>>> {
   using list::list;
   VUDI_POOLED_NEW
 };
-// Candidate bindings returned by a transition's binding search; the holder owns the lists.
-class TempBindingList : public std::list<TokenList*, PoolAllocator<TokenList*>> {
+// Candidate bindings returned by a transition's binding search; the holder owns the lists. A
+// vector, so that a list kept from one search to the next keeps its room.
+class TempBindingList : public std::vector<TokenList*, PoolAllocator<TokenList*>> {
  public:
-  using list::list;
+  using vector::vector;
   VUDI_POOLED_NEW
 };
 // A transition's local place names mapped to the net's place names.

@@ -12,7 +12,7 @@ class Place;
 struct token_reference;
 
 // The kernel's integer token, type name "int".
-class Token_int : public Token {
+class Token_int final : public Token {
  public:
   explicit Token_int(Long32 value);
   Token_int(Token_int& other, bool copyTransitions);

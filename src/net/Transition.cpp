@@ -64,6 +64,7 @@ Transition::Transition(int uniqueid, const char* name, NetClass* net,
 
 Transition::~Transition() {
   if (logFile.is_open()) logFile.close();
+  clearTempBindingList(&candidates);
   deleteAllBindings();
   if (eventQueue != nullptr) eventQueue->withdraw();
 }
@@ -119,6 +120,7 @@ void Transition::addInPlace(Place* place) {
 
 void Transition::addOutPlace(Place* place) {
   outPlaces.push_back(place);
+  if (place->getCapacity() > 0) ++boundedOutPlaces;
   if (std::ostream* out = Logging::trans()) *out << *this << " -> " << *place << std::endl;
 }
 
@@ -234,7 +236,12 @@ void Transition::removeBinding(Binding* binding, bool notify) {
       if (notify) token->notifyTransitions(token);
     }
   }
-  bindings.erase(binding);
+  // A firing takes a transition's first event, so that one goes without a search.
+  if (!bindings.empty() && *bindings.begin() == binding) {
+    bindings.erase(bindings.begin());
+  } else {
+    bindings.erase(binding);
+  }
   delete binding;
   firstEventMayHaveChanged();
   inEventList = !bindings.empty();
@@ -329,7 +336,10 @@ TempBindingList* Transition::generateCandidates() {
   TempBindingList* list = generateBindingList();
   // The candidates hold what they need; an offer kept past the search would keep a token that
   // another transition consumes alive, and in the live-token counts, until the next search.
-  for (auto& [place, offer] : offeredTokens) offer.clear();
+  // Only an infinite server's search makes offers of its own.
+  if (isInfinite) {
+    for (auto& [place, offer] : offeredTokens) offer.clear();
+  }
   return list;
 }
 
@@ -347,8 +357,16 @@ void Transition::clearTempBindingList(TempBindingList* list) {
   list->clear();
 }
 
-TokenList* Transition::getPlaceMarking(Place& place) {
-  if (!isInfinite) return &place.getMarking(place.getOutTransitionMultiplicity(id));
+void Transition::dropCandidates(TempBindingList* list) {
+  if (list == &candidates) {
+    if (!list->empty()) clearTempBindingList(list);
+    return;
+  }
+  clearTempBindingList(list);
+  delete list;
+}
+
+TokenList* Transition::notBoundOffer(Place& place) {
   // With one input place every not-bound token is that place's; otherwise offer only the
   // not-bound tokens that lie in the place asked for.
   if (inPlaces.size() == 1 && inPlaces.front() == &place) return &notBoundTokens;
@@ -361,9 +379,10 @@ TokenList* Transition::getPlaceMarking(Place& place) {
   return &offer;
 }
 
+// A firing sends several searches, most of which find nothing: the clock is read only once a
+// binding is made or a time guard asks, which changes nothing, for no search moves the clock.
 void Transition::searchConfiguration() {
-  const DateTime& time = now();
-  if (isOptimizingTimeguardTransition() && Timeguard(time) != 0.0) return;
+  if (isOptimizingTimeguardTransition() && Timeguard(now()) != 0.0) return;
   TempBindingList* list = getAvailableBindingList();
   if (list == nullptr) return;
   if (std::ostream* out = Logging::trans()) {
@@ -371,14 +390,11 @@ void Transition::searchConfiguration() {
     *out << getName() << " is IS: " << truth(isInfinite) << std::endl;
   }
   if (isInfinite) {
-    list = searchInfiniteServer(list, time);
+    list = searchInfiniteServer(list, now());
   } else {
-    searchSingleServer(list, time);
+    searchSingleServer(list);
   }
-  if (list != nullptr) {
-    clearTempBindingList(list);
-    delete list;
-  }
+  if (list != nullptr) dropCandidates(list);
 }
 
 void Transition::enterNewBinding(TokenList* tokens, const DateTime& time) {
@@ -389,14 +405,14 @@ void Transition::enterNewBinding(TokenList* tokens, const DateTime& time) {
   }
 }
 
-void Transition::searchSingleServer(TempBindingList* list, const DateTime& time) {
+void Transition::searchSingleServer(TempBindingList* list) {
   if (list->empty()) {
     if (std::ostream* out = Logging::trans()) *out << getName() << " found no configuration ;-(" << std::endl;
     return;
   }
   TokenList* tokens = extractRandomBinding(list);
   clearTempBindingList(list);
-  enterNewBinding(tokens, time);
+  enterNewBinding(tokens, now());
 }
 
 TempBindingList* Transition::searchInfiniteServer(TempBindingList* list, const DateTime& time) {
@@ -405,8 +421,7 @@ TempBindingList* Transition::searchInfiniteServer(TempBindingList* list, const D
   while (list != nullptr && !list->empty() && degree > held) {
     --degree;
     TokenList* tokens = extractRandomBinding(list);
-    clearTempBindingList(list);
-    delete list;
+    dropCandidates(list);
     enterNewBinding(tokens, time);
     list = generateCandidates();
   }
@@ -443,7 +458,10 @@ int Transition::getEnablingDegree() {
 }
 
 bool Transition::checkSpace() const {
+  // Asked on every search; places without a capacity take anything.
+  if (boundedOutPlaces == 0) return true;
   for (Place* out : outPlaces) {
+    if (out->getCapacity() == 0) continue;
     const int produced = out->getInTransitionMultiplicity(id);
     bool fits = out->canTake(static_cast<unsigned int>(produced));
     if (!fits && contains(inPlaces, out)) {
@@ -467,18 +485,17 @@ bool Transition::convertTimeguardBinding(Binding* binding) {
   if (out) *out << getName() << " convert temporary Timeguard binding..." << std::endl;
   if (list->empty()) {
     if (out) *out << getName() << " found no configuration ;-(" << std::endl;
-    delete list;
+    dropCandidates(list);
     return false;
   }
   TokenList* tokens = extractRandomBinding(list);
-  clearTempBindingList(list);
+  dropCandidates(list);
   binding->convertTempBinding(tokens);
   // The converted binding now holds tokens like any other: register it with them so that a
   // token consumed elsewhere drops it.
   registerWithTokens(binding);
   timeguardOptimization = false;
   if (out) *out << "Binding is converted to: " << *binding << std::endl;
-  delete list;
   return true;
 }
 
@@ -533,8 +550,8 @@ void Transition::couldEnableNotify() {
     *out << getName() << " couldEnableNF() isInf: " << truth(isInfinite)
          << " inEventList: " << truth(inEventList) << std::endl;
   }
-  if (isOptimizingTimeguardTransition()) return;
-  if (isInfinite || !inEventList) searchConfiguration();
+  // The flags first: the time-guard test asks the model.
+  if ((isInfinite || !inEventList) && !isOptimizingTimeguardTransition()) searchConfiguration();
 }
 
 void Transition::couldDisableNotify() {

@@ -15,10 +15,10 @@
 #include "net/Binding.h"
 #include "net/DefaultGM.h"
 #include "net/EventQueue.h"
+#include "net/Place.h"
 #include "net/Token.h"
 
 class MeasureObj;
-class Place;
 
 // Abstract net transition with its own event list: the ordered set of its pending bindings, from
 // which the engine takes the first. Model subclasses supply the binding search, the token moves
@@ -109,7 +109,12 @@ class Transition : public DefaultGM {
   TokenList* extractRandomBinding(TempBindingList* list);
   void clearTempBindingList(TempBindingList* list);
   int getEnablingDegree();
-  TokenList* getPlaceMarking(Place& place);
+  // Asked once per input place by every binding search: a single server's offer is answered
+  // inline.
+  TokenList* getPlaceMarking(Place& place) {
+    if (!isInfinite) return &place.getMarking(place.getOutTransitionMultiplicity(id));
+    return notBoundOffer(place);
+  }
   bool convertTimeguardBinding(Binding* binding);
   void tokenNotify(const Ptr<Token>& token);
   void placeNotify();
@@ -125,6 +130,11 @@ class Transition : public DefaultGM {
   static Counter globalFireCount;
 
  protected:
+  // A list that generateBindingList may fill and return instead of a new one: the kernel empties
+  // it after the search and keeps it for the next, so that a search allocates only the token
+  // list it binds.
+  TempBindingList& ownCandidates() { return candidates; }
+
   Delay delay;
   RandomWrapper random;
 
@@ -142,8 +152,10 @@ class Transition : public DefaultGM {
   void buildAffectedTransitionLists();
   void registerWithTokens(Binding* binding);
   TempBindingList* generateCandidates();
+  TokenList* notBoundOffer(Place& place);
+  void dropCandidates(TempBindingList* list);
   void enterNewBinding(TokenList* tokens, const DateTime& time);
-  void searchSingleServer(TempBindingList* list, const DateTime& time);
+  void searchSingleServer(TempBindingList* list);
   TempBindingList* searchInfiniteServer(TempBindingList* list, const DateTime& time);
   void giveBackTokens(Binding* binding);
   void insertMeasure(MeasureObj* measure);
@@ -152,6 +164,7 @@ class Transition : public DefaultGM {
 
   std::list<Place*> inPlaces;
   std::list<Place*> outPlaces;
+  int boundedOutPlaces = 0;  // output places with a capacity
   std::list<Transition*> couldEnableTransitions;
   std::list<Transition*> couldDisableTransitions;
   std::list<Place*> affectedPlaces;
@@ -161,6 +174,7 @@ class Transition : public DefaultGM {
   // search holding the offer of one place is not disturbed by the offer of the next. Emptied
   // after every search.
   std::map<const Place*, TokenList> offeredTokens;
+  TempBindingList candidates;
   EventList bindings;
   // Each measure once, in address order as a set of pointers holds them; a sorted vector, since
   // every firing walks it twice.
