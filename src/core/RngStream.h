@@ -63,12 +63,10 @@ inline double RngStream::Recur(double s[3], double p, double m, double inverse) 
   // |p / m| stays below 2^21, so the quotient fits an int. Taken by the rounded inverse it may be
   // one off either way; every value here is a whole number below 2^53, so the remainder is exact
   // and, put back into [0, m), is the same as after a division, which costs several times more.
+  // Which way it is off is a coin toss, so it is put back by arithmetic, not by a branch the
+  // processor would mispredict half the time; adding 0 changes no whole number.
   p -= static_cast<int>(p * inverse) * m;
-  if (p < 0.0) {
-    p += m;
-  } else if (p >= m) {
-    p -= m;
-  }
+  p += m * ((p < 0.0) - (p >= m));
   s[0] = s[1];
   s[1] = s[2];
   s[2] = p;
@@ -78,7 +76,9 @@ inline double RngStream::Recur(double s[3], double p, double m, double inverse) 
 inline double RngStream::U01() {
   const double p1 = Recur(&Cg[0], a12 * Cg[1] - a13n * Cg[0], m1, 1.0 / m1);
   const double p2 = Recur(&Cg[3], a21 * Cg[5] - a23n * Cg[3], m2, 1.0 / m2);
-  const double u = (p1 > p2) ? (p1 - p2) * norm : (p1 - p2 + m1) * norm;
+  // (p1 - p2) when p1 > p2, else (p1 - p2 + m1); without a branch, as above.
+  const double d = p1 - p2;
+  const double u = (d + m1 * (d <= 0.0)) * norm;
   return anti ? 1.0 - u : u;
 }
 
