@@ -49,6 +49,8 @@ void Token::logTransitionChange(const char* what, const Transition* transition) 
 
 void Token::addTransition(Transition* transition) {
   logTransitionChange(" added Transition ", transition);
+  // Most tokens are young: room for the usual handful at once, rather than growing step by step.
+  if (transitions.capacity() == 0) transitions.reserve(4);
   transitions.push_back(transition);
 }
 
@@ -68,6 +70,8 @@ void Token::notifyTransitions(const Ptr<Token>& self) {
     for (const Transition* t : transitions) *log << t->getName() << " : ";
     *log << " ]" << std::endl;
   }
+  // Mostly the firing transition was the only one to bind the token.
+  if (transitions.empty()) return;
 
   // The handlers unregister transitions from this token while we walk, so walk a snapshot. A
   // snapshot entry whose transition has meanwhile let go of the token (an earlier handler dropped

@@ -311,25 +311,19 @@ void Transition::restoreEventList(const std::vector<Binding*>& restored, bool op
   timeguardOptimization = optimizing;
 }
 
-void Transition::addNotBoundToken(const Ptr<Token>& token) {
-  if (isInfinite) notBoundTokens.push_back(token);
-}
-
-void Transition::removeNotBoundToken(const Ptr<Token>& token) {
-  if (isInfinite) notBoundTokens.remove(token);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Binding search and enabling degree.
 
 TempBindingList* Transition::getAvailableBindingList() {
   const bool space = checkSpace();
   const bool guard = globalGuard();
-  if (std::ostream* out = Logging::trans()) {
-    *out << getName() << " so we check()...  GlobalGuard(): " << truth(guard)
-         << " ==> Space()&&GlobalGuard() " << truth(space && guard) << std::endl;
-  }
+  if (std::ostream* out = Logging::trans()) logAvailability(*out, space, guard);
   return space && guard ? generateCandidates() : nullptr;
+}
+
+void Transition::logAvailability(std::ostream& out, bool space, bool guard) const {
+  out << getName() << " so we check()...  GlobalGuard(): " << truth(guard)
+      << " ==> Space()&&GlobalGuard() " << truth(space && guard) << std::endl;
 }
 
 TempBindingList* Transition::generateCandidates() {
@@ -345,8 +339,11 @@ TempBindingList* Transition::generateCandidates() {
 
 TokenList* Transition::extractRandomBinding(TempBindingList* list) {
   if (std::ostream* out = Logging::trans()) *out << "choose binding of " << list->size() << std::endl;
-  const Long32 r = random.randint(0, static_cast<Long32>(list->size()) - 1);
-  auto chosen = std::next(list->begin(), r);
+  const Long32 n = static_cast<Long32>(list->size());
+  // A single candidate still advances the stream, but the draw can only be 0: nothing waits for
+  // its value, so the processor need not either.
+  const Long32 drawn = random.randint(0, n - 1);
+  auto chosen = std::next(list->begin(), n == 1 ? 0 : drawn);
   TokenList* tokens = *chosen;
   list->erase(chosen);
   return tokens;
@@ -391,10 +388,15 @@ void Transition::searchConfiguration() {
   }
   if (isInfinite) {
     list = searchInfiniteServer(list, now());
+    if (list != nullptr) dropCandidates(list);
+  } else if (list->empty()) {
+    if (std::ostream* out = Logging::trans()) *out << getName() << " found no configuration ;-(" << std::endl;
+    dropCandidates(list);
   } else {
-    searchSingleServer(list);
+    TokenList* tokens = extractRandomBinding(list);
+    dropCandidates(list);
+    enterNewBinding(tokens, now());
   }
-  if (list != nullptr) dropCandidates(list);
 }
 
 void Transition::enterNewBinding(TokenList* tokens, const DateTime& time) {
@@ -403,16 +405,6 @@ void Transition::enterNewBinding(TokenList* tokens, const DateTime& time) {
   if (std::ostream* out = Logging::trans()) {
     *out << "Binding extracted and checked into Eventlist: " << *binding << std::endl;
   }
-}
-
-void Transition::searchSingleServer(TempBindingList* list) {
-  if (list->empty()) {
-    if (std::ostream* out = Logging::trans()) *out << getName() << " found no configuration ;-(" << std::endl;
-    return;
-  }
-  TokenList* tokens = extractRandomBinding(list);
-  clearTempBindingList(list);
-  enterNewBinding(tokens, now());
 }
 
 TempBindingList* Transition::searchInfiniteServer(TempBindingList* list, const DateTime& time) {

@@ -79,9 +79,14 @@ class Transition : public DefaultGM {
   // each event that follows one looked at.
   void moveEventsDueBefore(const DateTime& time, std::ostream* log);
 
-  // Tokens of the input places that no binding holds (infinite server only).
-  void addNotBoundToken(const Ptr<Token>& token);
-  void removeNotBoundToken(const Ptr<Token>& token);
+  // Tokens of the input places that no binding holds (infinite server only). Every token a place
+  // gains or loses passes here for each transition the place feeds.
+  void addNotBoundToken(const Ptr<Token>& token) {
+    if (isInfinite) notBoundTokens.push_back(token);
+  }
+  void removeNotBoundToken(const Ptr<Token>& token) {
+    if (isInfinite) notBoundTokens.remove(token);
+  }
   const TokenList& getNotBoundTokens() const { return notBoundTokens; }
 
   // Saved-state support. A restore replaces the whole event list through restoreEventList,
@@ -152,10 +157,10 @@ class Transition : public DefaultGM {
   void buildAffectedTransitionLists();
   void registerWithTokens(Binding* binding);
   TempBindingList* generateCandidates();
+  void logAvailability(std::ostream& out, bool space, bool guard) const;
   TokenList* notBoundOffer(Place& place);
   void dropCandidates(TempBindingList* list);
   void enterNewBinding(TokenList* tokens, const DateTime& time);
-  void searchSingleServer(TempBindingList* list);
   TempBindingList* searchInfiniteServer(TempBindingList* list, const DateTime& time);
   void giveBackTokens(Binding* binding);
   void insertMeasure(MeasureObj* measure);
