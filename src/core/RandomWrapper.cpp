@@ -1,5 +1,8 @@
 #include "core/RandomWrapper.h"
 
+#include <algorithm>
+#include <limits>
+
 RandomWrapper::RandomWrapper() : stream("") {}
 
 bool RandomWrapper::SetPackageSeed(const unsigned long seed[6]) {
@@ -21,4 +24,16 @@ std::array<unsigned long, 6> RandomWrapper::seedWords(std::uint64_t seed) {
     words[i] = static_cast<unsigned long>(1 + z % ((i < 3 ? m1 : m2) - 1));
   }
   return words;
+}
+
+void RandomWrapper::takeSkipped() {
+  // One draw is one step of the generator (the stream never runs at increased precision here).
+  // Jumping costs about as much as a few hundred draws, whatever the distance.
+  constexpr Counter kJumpFrom = 512;
+  while (skipped >= kJumpFrom) {
+    const Counter steps = std::min<Counter>(skipped, std::numeric_limits<Long32>::max());
+    stream.AdvanceState(0, static_cast<Long32>(steps));
+    skipped -= steps;
+  }
+  for (; skipped > 0; --skipped) stream.RandU01();
 }

@@ -12,8 +12,18 @@ class RandomWrapper {
   RandomWrapper();
 
   // Kept inline: every firing delay and every conflict draw comes through here.
-  double randu01() { return stream.RandU01(); }
-  Long32 randint(Long32 i, Long32 j) { return stream.RandInt(i, j); }
+  double randu01() {
+    if (skipped != 0) takeSkipped();
+    return stream.RandU01();
+  }
+  Long32 randint(Long32 i, Long32 j) {
+    if (skipped != 0) takeSkipped();
+    return stream.RandInt(i, j);
+  }
+  // A draw whose value is known beforehand, a choice among one: the stream moves on by that
+  // number all the same, but only once the next value is asked for, so that nobody waits for a
+  // number no one reads.
+  void skip() { ++skipped; }
 
   // False (with the refusal on standard error) when the seed is not a valid package seed.
   static bool SetPackageSeed(const unsigned long seed[6]);
@@ -22,5 +32,8 @@ class RandomWrapper {
   static std::array<unsigned long, 6> seedWords(std::uint64_t seed);
 
  private:
+  void takeSkipped();
+
   RngStream stream;
+  Counter skipped = 0;
 };

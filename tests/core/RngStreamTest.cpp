@@ -80,6 +80,20 @@ TEST(RngStreamTest, JumpsAgreeWithStepping) {
   EXPECT_EQ(stateOf(stepped), stateOf(far));
 }
 
+TEST(RngStreamTest, SkippedDrawsMoveTheStreamOnLikeDrawnOnes) {
+  // Few skips are drawn when the next value is asked for, many are jumped over.
+  for (const int skips : {1, 511, 512, 5000}) {
+    RandomWrapper::SetPackageSeed(kSeed.data());
+    RandomWrapper drawn;
+    RandomWrapper::SetPackageSeed(kSeed.data());
+    RandomWrapper skipped;
+    for (int n = 0; n < skips; ++n) drawn.randint(0, 0), skipped.skip();
+    EXPECT_EQ(skipped.randu01(), drawn.randu01()) << skips;
+    skipped.skip(), drawn.randu01();
+    EXPECT_EQ(skipped.randint(0, 999), drawn.randint(0, 999)) << skips;
+  }
+}
+
 TEST(RngStreamTest, AntitheticPrecisionAndRandIntFollowTheUnderlyingDraws) {
   RngStream plain = seeded(), anti = seeded(), fine = seeded(), ints = seeded();
   anti.SetAntithetic(true);
