@@ -111,9 +111,8 @@ void Place::addMeasure(MeasureObj* measure) {
   measures.push_back(measure);
 }
 
-void Place::displContent() {
-  if (!watch || net == nullptr) return;
-  net->measureOut(this, static_cast<double>(marking.size()));
+void Place::reportMarking() {
+  if (net != nullptr) net->measureOut(this, static_cast<double>(marking.size()));
 }
 
 std::string Place::content() const {

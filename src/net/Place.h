@@ -54,7 +54,10 @@ class Place : public DefaultGM {
   void addMeasure(MeasureObj* measure);
   const std::vector<MeasureObj*>& getMeasures() const { return measures; }
   void setWatch(bool on) { watch = on; }
-  void displContent();
+  // After every firing, for each place it touched: inline, since few places are watched.
+  void displContent() {
+    if (watch) reportMarking();
+  }
 
   std::string content() const;
   void printTrans() const;
@@ -71,6 +74,7 @@ class Place : public DefaultGM {
     return 0;
   }
   TokenList& firstTokens(int n);
+  void reportMarking();
 
   std::list<Transition*> inTransitions;
   Multiplicities inMultiplicities;

@@ -40,22 +40,20 @@ bool Token::operator==(const Token& other) const { return id == other.id; }
 
 std::string Token::content() const { return std::string(); }
 
-void Token::logTransitionChange(const char* what, const Transition* transition) const {
-  if (auto* log = Logging::trans()) {
-    *log << "Token " << getName() << ", " << creationTime << what << transition->getName()
-         << std::endl;
-  }
+void Token::logTransitionChange(std::ostream& log, const char* what,
+                                const Transition* transition) const {
+  log << "Token " << getName() << ", " << creationTime << what << transition->getName() << std::endl;
 }
 
 void Token::addTransition(Transition* transition) {
-  logTransitionChange(" added Transition ", transition);
+  if (auto* log = Logging::trans()) logTransitionChange(*log, " added Transition ", transition);
   // Most tokens are young: room for the usual handful at once, rather than growing step by step.
   if (transitions.capacity() == 0) transitions.reserve(4);
   transitions.push_back(transition);
 }
 
 void Token::removeTransition(Transition* transition) {
-  logTransitionChange(" removed Transition ", transition);
+  if (auto* log = Logging::trans()) logTransitionChange(*log, " removed Transition ", transition);
   transitions.erase(std::remove(transitions.begin(), transitions.end(), transition),
                     transitions.end());
 }

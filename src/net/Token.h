@@ -81,7 +81,7 @@ class Token : public ReferenceCountedSmartPointer::CountedObject {
 
  private:
   void countNewToken();
-  void logTransitionChange(const char* what, const Transition* transition) const;
+  void logTransitionChange(std::ostream& log, const char* what, const Transition* transition) const;
 };
 
 std::ostream& operator<<(std::ostream& out, const Token& token);

@@ -314,36 +314,27 @@ void Transition::restoreEventList(const std::vector<Binding*>& restored, bool op
 // ---------------------------------------------------------------------------------------------
 // Binding search and enabling degree.
 
-TempBindingList* Transition::getAvailableBindingList() {
-  const bool space = checkSpace();
-  const bool guard = globalGuard();
-  if (std::ostream* out = Logging::trans()) logAvailability(*out, space, guard);
-  return space && guard ? generateCandidates() : nullptr;
-}
-
 void Transition::logAvailability(std::ostream& out, bool space, bool guard) const {
   out << getName() << " so we check()...  GlobalGuard(): " << truth(guard)
       << " ==> Space()&&GlobalGuard() " << truth(space && guard) << std::endl;
 }
 
-TempBindingList* Transition::generateCandidates() {
-  TempBindingList* list = generateBindingList();
+void Transition::clearOffers() {
   // The candidates hold what they need; an offer kept past the search would keep a token that
   // another transition consumes alive, and in the live-token counts, until the next search.
-  // Only an infinite server's search makes offers of its own.
-  if (isInfinite) {
-    for (auto& [place, offer] : offeredTokens) offer.clear();
-  }
-  return list;
+  for (auto& [place, offer] : offeredTokens) offer.clear();
 }
 
 TokenList* Transition::extractRandomBinding(TempBindingList* list) {
   if (std::ostream* out = Logging::trans()) *out << "choose binding of " << list->size() << std::endl;
   const Long32 n = static_cast<Long32>(list->size());
-  // A single candidate still advances the stream, but the draw can only be 0: nothing waits for
-  // its value, so the processor need not either.
-  const Long32 drawn = random.randint(0, n - 1);
-  auto chosen = std::next(list->begin(), n == 1 ? 0 : drawn);
+  Long32 r = 0;
+  if (n == 1) {
+    random.skip();  // the draw could only give 0
+  } else {
+    r = random.randint(0, n - 1);
+  }
+  auto chosen = std::next(list->begin(), r);
   TokenList* tokens = *chosen;
   list->erase(chosen);
   return tokens;
@@ -352,15 +343,6 @@ TokenList* Transition::extractRandomBinding(TempBindingList* list) {
 void Transition::clearTempBindingList(TempBindingList* list) {
   for (TokenList* tokens : *list) delete tokens;
   list->clear();
-}
-
-void Transition::dropCandidates(TempBindingList* list) {
-  if (list == &candidates) {
-    if (!list->empty()) clearTempBindingList(list);
-    return;
-  }
-  clearTempBindingList(list);
-  delete list;
 }
 
 TokenList* Transition::notBoundOffer(Place& place) {
@@ -538,12 +520,14 @@ void Transition::placeNotify() {
 }
 
 void Transition::couldEnableNotify() {
-  if (std::ostream* out = Logging::trans()) {
-    *out << getName() << " couldEnableNF() isInf: " << truth(isInfinite)
-         << " inEventList: " << truth(inEventList) << std::endl;
-  }
+  if (std::ostream* out = Logging::trans()) logCouldEnable(*out);
   // The flags first: the time-guard test asks the model.
   if ((isInfinite || !inEventList) && !isOptimizingTimeguardTransition()) searchConfiguration();
+}
+
+void Transition::logCouldEnable(std::ostream& out) const {
+  out << getName() << " couldEnableNF() isInf: " << truth(isInfinite)
+      << " inEventList: " << truth(inEventList) << std::endl;
 }
 
 void Transition::couldDisableNotify() {

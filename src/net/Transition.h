@@ -11,6 +11,7 @@
 #include "core/DateTime.h"
 #include "core/Delay.h"
 #include "core/IntTypes.h"
+#include "core/Logging.h"
 #include "core/RandomWrapper.h"
 #include "net/Binding.h"
 #include "net/DefaultGM.h"
@@ -110,7 +111,14 @@ class Transition : public DefaultGM {
   // Binding search, enabling degree and firing.
   void fire(Binding* binding, double weight);
   void searchConfiguration();
-  TempBindingList* getAvailableBindingList();
+  // Inline, like the helpers of the search below: a firing sets off several searches, and most
+  // find nothing.
+  TempBindingList* getAvailableBindingList() {
+    const bool space = checkSpace();
+    const bool guard = globalGuard();
+    if (std::ostream* out = Logging::trans()) logAvailability(*out, space, guard);
+    return space && guard ? generateCandidates() : nullptr;
+  }
   TokenList* extractRandomBinding(TempBindingList* list);
   void clearTempBindingList(TempBindingList* list);
   int getEnablingDegree();
@@ -156,10 +164,24 @@ class Transition : public DefaultGM {
                    std::ios::openmode mode);
   void buildAffectedTransitionLists();
   void registerWithTokens(Binding* binding);
-  TempBindingList* generateCandidates();
+  TempBindingList* generateCandidates() {
+    TempBindingList* list = generateBindingList();
+    // Only an infinite server's search makes offers of its own.
+    if (isInfinite) clearOffers();
+    return list;
+  }
+  void clearOffers();
   void logAvailability(std::ostream& out, bool space, bool guard) const;
+  void logCouldEnable(std::ostream& out) const;
   TokenList* notBoundOffer(Place& place);
-  void dropCandidates(TempBindingList* list);
+  void dropCandidates(TempBindingList* list) {
+    if (list == &candidates) {
+      if (!list->empty()) clearTempBindingList(list);
+      return;
+    }
+    clearTempBindingList(list);
+    delete list;
+  }
   void enterNewBinding(TokenList* tokens, const DateTime& time);
   TempBindingList* searchInfiniteServer(TempBindingList* list, const DateTime& time);
   void giveBackTokens(Binding* binding);
