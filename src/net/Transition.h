@@ -165,6 +165,11 @@ class Transition : public DefaultGM {
   void buildAffectedTransitionLists();
   void registerWithTokens(Binding* binding);
   TempBindingList* generateCandidates() {
+    // A place with fewer tokens than its arc takes leaves nothing to bind: most searches a
+    // firing sets off end here, without asking the model.
+    for (const Place* in : inPlaces) {
+      if (in->getMarkingSize() < in->getOutTransitionMultiplicity(id)) return &candidates;
+    }
     TempBindingList* list = generateBindingList();
     // Only an infinite server's search makes offers of its own.
     if (isInfinite) clearOffers();
