@@ -82,7 +82,7 @@ inline double RngStream::U01() {
   return anti ? 1.0 - u : u;
 }
 
-// Inline: every binding a search takes and every conflict draws one.
+// Inline: every conflict and every choice among several candidates draws one.
 inline int RngStream::RandInt(int i, int j) {
   // The span j - i + 1 needs 33 bits in general; the result lies between i and j, so it fits.
   const double span = static_cast<double>(static_cast<std::int64_t>(j) - i) + 1.0;

@@ -236,7 +236,7 @@ void Transition::removeBinding(Binding* binding, bool notify) {
       if (notify) token->notifyTransitions(token);
     }
   }
-  // A firing takes a transition's first event, so that one goes without a search.
+  // A firing takes its transition's first event: that one is erased without a lookup.
   if (!bindings.empty() && *bindings.begin() == binding) {
     bindings.erase(bindings.begin());
   } else {
