@@ -515,6 +515,7 @@ void Simulation::rebuildNet() {
   resetCurrentTime();
   net->clearMaps();
   net->buildNet();
+  net->addStoredTokens();
   net->loadMeasureList(mode);
   initTransitions();
 }

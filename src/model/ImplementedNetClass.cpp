@@ -158,8 +158,10 @@ void ImplementedNetClass::createTokens() {
   std::cout << "All token references replaced." << std::endl;
 
   int added = 0;
+  forgetStoredTokens();
   for (token_info* info : tokens) {
     if (Place* place = getPlace(info->place_name)) {
+      keepStoredToken(info->place_name, info->token);
       place->addToken(info->token);
       ++added;
     } else {

@@ -14,7 +14,8 @@ class ImplementedNetClass : public NetClass {
   // threads from "marking.xml", whose tokens for places the net lacks are warned of on the first
   // build.
   void buildNet() override;
-  // Adds the Data tokens of stored marking 1 of the data source "vudi" to their places.
+  // Adds the Data tokens of stored marking 1 of the data source "vudi" to their places and keeps
+  // them for the runs' rebuilds.
   void createTokens() override;
   // A copy keeping id and creation time, or the same token re-typed; null for a foreign type.
   Ptr<Token> copyToken(Ptr<Token> oldToken) override;

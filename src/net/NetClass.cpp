@@ -191,6 +191,17 @@ void NetClass::loadMeasureList(int mode) {
   }
 }
 
+void NetClass::keepStoredToken(const std::string& place, const Ptr<Token>& token) {
+  Ptr<Token> copy = copyToken(token);
+  if (copy.GetRawPtr() != nullptr) storedTokens.emplace_back(place, std::move(copy));
+}
+
+void NetClass::addStoredTokens() {
+  for (const auto& [name, token] : storedTokens) {
+    if (Place* place = getPlace(name)) place->addToken(copyToken(token));
+  }
+}
+
 void NetClass::restoreNet(int mode) {
   buildNet();
   createTokens();

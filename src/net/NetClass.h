@@ -3,6 +3,8 @@
 #include <list>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/DateTime.h"
 #include "net/EventQueue.h"
@@ -76,6 +78,14 @@ class NetClass {
   }
   static inline const DateTime noRunTime{};
 
+  // The tokens read from the token database, kept for the rest of the process: each run's rebuild
+  // puts a fresh copy of every one into its place, so that no run reads the database again and
+  // none starts with tokens an earlier run has changed. A token of a type the net cannot copy is
+  // not kept.
+  void keepStoredToken(const std::string& place, const Ptr<Token>& token);
+  void forgetStoredTokens() { storedTokens.clear(); }
+  void addStoredTokens();
+
   // Measures across rebuilds.
   void storeMeasureList();
   void clearMaps();
@@ -95,6 +105,8 @@ class NetClass {
   EventQueue eventQueue{transitions};
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
+  // Place name and an untouched copy of each stored token, in the order read.
+  std::vector<std::pair<std::string, Ptr<Token>>> storedTokens;
   RunContext* simulation = nullptr;
   bool markingPlacesChecked = false;
 };

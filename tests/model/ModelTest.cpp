@@ -267,8 +267,9 @@ TEST_F(Model, StoredRowsAndMarkingFileTokensGiveTheirValuesOrTheDefaultsAndSayWh
 
 // createTokens in a child process whose data source "vudi" leads to a database of its own on the
 // private server, and "setup" to the server's own (the driver manager reads its configuration once
-// per process). Three stored frames, one of them in a place the net does not have.
-TEST_F(Model, CreateTokensPlacesTheStoredFramesAndReportsWhatItCannot) {
+// per process). Three stored frames, one of them in a place the net does not have; then a
+// transient run after the database is gone.
+TEST_F(Model, CreateTokensPlacesTheStoredFramesAndEveryReplicationStartsWithThem) {
   const char* server = std::getenv("VUDI_TEST_DB_DIR");
   if (!server) GTEST_SKIP() << "no test database: see scripts/test-db.sh";
   const std::string db = "model_test_" + std::to_string(getpid()), dir = server;
@@ -302,8 +303,20 @@ TEST_F(Model, CreateTokensPlacesTheStoredFramesAndReportsWhatItCannot) {
     const std::string out = GetCapturedStdout();
     ok = setup.SQLQuery(&sql, statements[8].c_str()) && ok && out.ends_with(said) &&
          out.starts_with("... try to connect to the database : vudi ...\n");
-    std::cerr << out << place("Canny_in_1").content();
-    std::exit(ok && place("Canny_in_1").content() == STORED + "," + DEFAULT_DATA ? 0 : 1);
+    ok = ok && place("Canny_in_1").content() == STORED + "," + DEFAULT_DATA;
+    // With the database gone, seven replications: each starts with copies of the two frames, so
+    // at time 0 (after the first immediate firing) one thread is in use in every one; without
+    // them, none.
+    const DateTime start(0.0);
+    double alpha = 0.05, interval = 100.0;
+    Simulation run(&net, "m", "NULL", start, start + 200.0, 3, Simulation::TRANSIENT, true, false, 1e300, 0.0, 0);
+    std::ostringstream results;
+    CaptureStdout();
+    run.init(), run.run_transient(alpha);
+    net.getMeasureList().front()->writeResult(results, results, 0, &start, &interval);
+    std::cerr << out << GetCapturedStdout() << results.str();
+    std::exit(ok && results.str().find("Epsilon\n\n\t0.000000e+00\t1.000000e+00\t0.000000e+00\t") !=
+                        std::string::npos ? 0 : 1);
   };
   EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");
 }
