@@ -132,8 +132,12 @@ void ImplementedNetClass::buildNet() {
   pool->addMeasure(measure_Execution__thread__pool__in__use);
   addMeasure(measure_Execution__thread__pool__in__use);
 
-  Token_int::addInitialTokens(pool);
-  warnOfUnknownMarkingPlaces();
+  if (!markingFileRead) {
+    markingFile = Token_int::readInitialTokens();
+    markingFileRead = true;
+  }
+  Token_int::addInitialTokens(pool, markingFile);
+  warnOfUnknownMarkingPlaces(markingFile);
 }
 
 void ImplementedNetClass::createTokens() {

@@ -56,15 +56,29 @@ std::string initialisePlatform() {
   return "";
 }
 
-struct ReleaseXmlText {
-  void operator()(XMLCh* text) const { xc::XMLString::release(&text); }
+template <class Char>
+struct ReleaseText {
+  void operator()(Char* text) const { xc::XMLString::release(&text); }
 };
 
-// Parses the file and visits its elements naming `placeName`, or all of them when it is null;
-// returns the failure line, empty on success. Everything the parse allocated is released before
-// the caller ends the process.
-std::string visitTokens(const std::string* placeName,
-                        const std::function<void(const MarkingFile::Element&)>& visit) {
+// The text converted to the local 8-bit character set, when that set shows it exactly: converted
+// back, it gives the same characters.
+bool exactLocalText(const XMLCh* text, std::string& local) {
+  try {
+    std::unique_ptr<char, ReleaseText<char>> converted(xc::XMLString::transcode(text));
+    if (!converted) return false;
+    std::unique_ptr<XMLCh, ReleaseText<XMLCh>> back(xc::XMLString::transcode(converted.get()));
+    if (!back || !xc::XMLString::equals(back.get(), text)) return false;
+    local = converted.get();
+    return true;
+  } catch (const xc::XMLException&) {
+    return false;
+  }
+}
+
+// Parses the file and visits its token elements; returns the failure line, empty on success.
+// Everything the parse allocated is released before the caller ends the process.
+std::string visitTokens(const MarkingFile::Visit& visit) {
   if (std::string failure = initialisePlatform(); !failure.empty()) return failure;
   xc::SecurityManager security;
   security.setEntityExpansionLimit(ENTITY_EXPANSION_LIMIT);
@@ -87,41 +101,43 @@ std::string visitTokens(const std::string* placeName,
     return "Xerces Unexpected Exception \n";
   }
 
-  // Compared in the library's own characters, so an attribute that the local character set cannot
-  // show simply differs. A place name that cannot be converted matches nothing.
-  std::unique_ptr<XMLCh, ReleaseXmlText> wanted;
-  try {
-    if (placeName != nullptr) wanted.reset(xc::XMLString::transcode(placeName->c_str()));
-  } catch (const xc::XMLException&) {
-  }
   const xc::DOMDocument* document = parser->getDocument();
-  if ((placeName != nullptr && !wanted) || document == nullptr) return "";
+  if (document == nullptr) return "";
+  // The list is live: asking its length walks the whole document and sends the next lookup back to
+  // its start, so the length is asked once and the elements are taken in order.
   const xc::DOMNodeList* tokens = document->getElementsByTagName(u"token");
-  for (XMLSize_t k = 0; k < tokens->getLength(); ++k) {
+  const XMLSize_t count = tokens->getLength();
+  // Tokens of one place mostly come together: its name is converted once for all of them.
+  const XMLCh* lastPlace = nullptr;
+  std::string place;
+  bool exact = false;
+  for (XMLSize_t k = 0; k < count; ++k) {
     const auto* element = static_cast<const xc::DOMElement*>(tokens->item(k));
-    if (!wanted || xc::XMLString::equals(element->getAttribute(u"place"), wanted.get()))
-      visit(*element);
+    const XMLCh* name = element->getAttribute(u"place");
+    if (lastPlace == nullptr || !xc::XMLString::equals(name, lastPlace)) {
+      exact = exactLocalText(name, place);
+      if (!exact) place = localText(name);
+      lastPlace = name;
+    }
+    visit(place, exact, *element);
   }
   return "";
 }
 
-void visitOrExit(const std::string* placeName,
-                 const std::function<void(const MarkingFile::Element&)>& visit) {
-  const std::string failure = visitTokens(placeName, visit);
+}  // namespace
+
+void MarkingFile::forEachToken(const Visit& visit) {
+  const std::string failure = visitTokens(visit);
   if (failure.empty()) return;
   std::cout << failure << std::flush;
   std::exit(1);
 }
 
-}  // namespace
-
 void MarkingFile::forEachToken(const std::string& placeName,
                                const std::function<void(const Element&)>& visit) {
-  visitOrExit(&placeName, visit);
-}
-
-void MarkingFile::forEachToken(const std::function<void(const Element&)>& visit) {
-  visitOrExit(nullptr, visit);
+  forEachToken([&](const std::string& place, bool exact, const Element& element) {
+    if (exact && place == placeName) visit(element);
+  });
 }
 
 Long32 MarkingFile::readLong(const Element& element, const char16_t* attribute) {

@@ -5,7 +5,6 @@
 #include <string_view>
 #include <utility>
 
-#include "net/MarkingFile.h"
 #include "net/MeasureObj.h"
 #include "net/Place.h"
 #include "net/Transition.h"
@@ -122,14 +121,13 @@ Place* NetClass::getPlace(const char* name) {
   return nullptr;
 }
 
-void NetClass::warnOfUnknownMarkingPlaces() {
+void NetClass::warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>& tokens) {
   if (markingPlacesChecked) return;
   markingPlacesChecked = true;
   std::map<std::string, int> unknown;
-  MarkingFile::forEachToken([&](const MarkingFile::Element& token) {
-    std::string place = MarkingFile::readText(token, u"place");
-    if (!places.contains(place)) ++unknown[std::move(place)];
-  });
+  for (const Token_int::Initial& token : tokens) {
+    if (!token.exact || !places.contains(token.place)) ++unknown[token.place];
+  }
   for (const auto& [name, count] : unknown) {
     std::cout << "Unknown place '" << name << "' in marking.xml: " << count
               << (count == 1 ? " token" : " tokens") << " left out." << std::endl;

@@ -10,6 +10,7 @@
 #include "net/EventQueue.h"
 #include "net/RunContext.h"
 #include "net/Token.h"
+#include "net/Token_int.h"
 
 class MeasureObj;
 class Place;
@@ -47,7 +48,7 @@ class NetClass {
   // Warns, once for this net, of the token elements of "marking.xml" that name a place the net
   // lacks, one line per name with its count: their tokens are left out, and a misspelt place would
   // otherwise pass for a marking that is simply empty there.
-  void warnOfUnknownMarkingPlaces();
+  void warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>& tokens);
 
   // Lookups.
   Place* getPlace(const char* name);

@@ -27,10 +27,21 @@ std::string Token_int::getName() const { return "int"; }
 
 std::string Token_int::content() const { return std::to_string(value); }
 
-void Token_int::addInitialTokens(Place* place) {
-  MarkingFile::forEachToken(place->getName(), [place](const MarkingFile::Element& token) {
-    place->addToken(Ptr<Token>(new Token_int(MarkingFile::readLong(token, u"value"))));
-  });
+std::vector<Token_int::Initial> Token_int::readInitialTokens() {
+  std::vector<Initial> tokens;
+  MarkingFile::forEachToken(
+      [&tokens](const std::string& place, bool exact, const MarkingFile::Element& token) {
+        tokens.push_back({place, MarkingFile::readLong(token, u"value"), exact});
+      });
+  return tokens;
+}
+
+void Token_int::addInitialTokens(Place* place) { addInitialTokens(place, readInitialTokens()); }
+
+void Token_int::addInitialTokens(Place* place, const std::vector<Initial>& tokens) {
+  for (const Initial& token : tokens) {
+    if (token.exact && token.place == place->getName()) place->addToken(Ptr<Token>(new Token_int(token.value)));
+  }
 }
 
 void Token_int::createTokensFromDB(NetClass*, GMDB* db, std::vector<token_info*>& tokens,

@@ -24,9 +24,22 @@ class Token_int final : public Token {
   std::string content() const override;
   Long32 getValue() const { return value; }
 
-  // Adds one token to `place` for every token element of "marking.xml" naming it, its value read
-  // from the attribute "value".
+  // A token element of "marking.xml": the place it names and its value, read from the attribute
+  // "value".
+  struct Initial {
+    std::string place;
+    Long32 value;
+    // Whether the local character set shows the place name exactly: one it does not names no
+    // place of a net.
+    bool exact;
+  };
+  // Every token element of the file, in document order.
+  static std::vector<Initial> readInitialTokens();
+  // Adds one token to `place` for every token element of "marking.xml" naming it; the file is read
+  // anew.
   static void addInitialTokens(Place* place);
+  // The same from elements read before.
+  static void addInitialTokens(Place* place, const std::vector<Initial>& tokens);
   static void createTokensFromDB(NetClass* net, GMDB* db, std::vector<token_info*>& tokens,
                                  std::vector<token_reference*>& references);
 
