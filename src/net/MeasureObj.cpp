@@ -141,10 +141,8 @@ void MeasureObj::rewind(int replication) {
   kept.unsettledPoints = unsettledPoints;
   kept.precPortion = PrecPortion;
   unsettledPoints = 0;
-  AveragedMean.clear();
-  Variance.clear();
-  DeltaX.clear();
-  Epsilon.clear();
+  for (std::list<double>* list : {&AveragedMean, &Variance, &DeltaX, &Epsilon})
+    spareNodes.splice(spareNodes.end(), *list);
   mean_transient_iter = mean_transient.begin();
   m2_iter = m2.begin();
   m_iter = AveragedMean.begin();
@@ -168,6 +166,15 @@ void MeasureObj::dropReplication(int replication) {
   precision_reached = false;
   mean_transient_iter = mean_transient.begin();
   m2_iter = m2.begin();
+}
+
+void MeasureObj::append(std::list<double>& list, double x) {
+  if (spareNodes.empty()) {
+    list.push_back(x);
+  } else {
+    list.splice(list.end(), spareNodes, spareNodes.begin());
+    list.back() = x;
+  }
 }
 
 size_t MeasureObj::addBatchValue(double x, double duration) {
@@ -202,13 +209,13 @@ bool MeasureObj::makeTransientAnalysis(double& alpha, double x, int n, bool last
   double variance;
   // A sampling point beyond the storage prepared for the run has no running statistics to add to.
   if (!addToRunningStatistics(x, n, mean, variance)) return precision_reached;
-  Variance.push_back(variance);
-  AveragedMean.push_back(mean);
+  append(Variance, variance);
+  append(AveragedMean, mean);
   if (n > 0) {
     const double t = student_distr(n, 1.0 - alpha / 2.0);
     const double halfWidth = t * std::sqrt(variance) / std::sqrt(static_cast<double>(n) + 1.0);
-    DeltaX.push_back(halfWidth);
-    Epsilon.push_back(mean != 0.0 ? halfWidth / mean : 0.0);
+    append(DeltaX, halfWidth);
+    append(Epsilon, mean != 0.0 ? halfWidth / mean : 0.0);
     // Replications that all agree prove nothing before there are enough of them, and a missing
     // quantile makes a half-width of 0 that proves nothing either.
     if (!(t > 0.0) || (variance == 0.0 && n + 1 < static_cast<int>(MIN_AGREEING_REPLICATIONS))) {
@@ -223,23 +230,23 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
   BatchMeans::Estimate estimate;
   // Too few batches, or no time covered by them: nothing to analyse yet.
   if (!batches.estimate(estimate)) return false;
-  AveragedMean.push_back(estimate.mean);
-  Variance.push_back(estimate.variance);
+  append(AveragedMean, estimate.mean);
+  append(Variance, estimate.variance);
   const double t = student_distr(static_cast<int>(estimate.batches) - 1, 1.0 - alpha / 2.0);
-  DeltaX.push_back(t * std::sqrt(estimate.variance) /
+  append(DeltaX, t * std::sqrt(estimate.variance) /
                    std::sqrt(static_cast<double>(estimate.batches)));
   batchesMerged = estimate.merged;
   // A missing quantile makes the half-width 0 and correlated batches make it too narrow: neither
   // shows precision.
   const bool trustworthy = t > 0.0 && estimate.independent();
   if (estimate.mean != 0.0) {
-    Epsilon.push_back(DeltaX.back() / estimate.mean);
+    append(Epsilon, DeltaX.back() / estimate.mean);
     const bool reached =
         measure_reached_precision(static_cast<unsigned int>(batches.size()), 1, true);
     precision_reached = trustworthy && reached;
     return precision_reached;
   }
-  Epsilon.push_back(0.0);
+  append(Epsilon, 0.0);
   return trustworthy && !batches.allZero();
 }
 

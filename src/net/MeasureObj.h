@@ -131,4 +131,8 @@ class MeasureObj : public DefaultGM {
     unsigned int unsettledPoints = 0;
     double precPortion = 1.0;
   } kept;
+  // Appends to one of the estimate lists a node the last rewind gave back, if there is one: a
+  // transient run empties and refills the lists in every replication.
+  void append(std::list<double>& list, double x);
+  std::list<double> spareNodes;
 };
