@@ -18,8 +18,7 @@ std::set<std::string> filesIn(const fs::path& folder) {
 // The server log has no getter: should close() leave it open, it is not reopened under a new index.
 TEST(LoggingTest, OpenEmptiesExactlyTheSimTransAndServerLogsOrReportsEach) {
   const fs::path folder = fs::current_path() / "logging";
-  fs::remove_all(folder);
-  fs::create_directories(folder);
+  fs::remove_all(folder), fs::create_directories(folder);
   std::ofstream(folder / "sim.log") << "from an earlier run\n";
   Logging log;
   log.setLogFolder(folder.string());

@@ -24,8 +24,7 @@ TEST(PtrTest, CountsCopiesAndCastsAndDeletesOnceWithLastReference) {
   {
     Ptr<Node> first(new IntNode), second(first);
     Ptr<Node>& alias = second;
-    second = alias;
-    second = first;
+    second = alias, second = first;
     EXPECT_TRUE(count(first) == 2 && !(first == 0) && first == second);
     second = null;
     EXPECT_TRUE(count(first) == 1 && destroyed == 0);
@@ -37,8 +36,7 @@ TEST(PtrTest, CountsCopiesAndCastsAndDeletesOnceWithLastReference) {
   EXPECT_TRUE(Dynamic_Cast<IntNode>(plain) == 0);
   Ptr<IntNode> derived = Dynamic_Cast<IntNode, Node>(base);
   EXPECT_TRUE(count(plain) == 1 && count(base) == 2);  // base and derived share one block
-  base = derived;
-  base = plain;
+  base = derived, base = plain;
   EXPECT_EQ(destroyed, 1);
   derived = Ptr<IntNode>();
   EXPECT_EQ(destroyed, 2);

@@ -69,9 +69,7 @@ TEST(RngStreamTest, JumpsAgreeWithStepping) {
   jumped.AdvanceState(0, 1000000);
   EXPECT_EQ(stateOf(jumped), stateOf(stepped));
   // -2^31 + (2^31 - 1) + 1 steps: the most negative count is negated without overflow.
-  jumped.AdvanceState(0, INT32_MIN);
-  jumped.AdvanceState(0, INT32_MAX);
-  jumped.RandU01();
+  jumped.AdvanceState(0, INT32_MIN), jumped.AdvanceState(0, INT32_MAX), jumped.RandU01();
   EXPECT_EQ(stateOf(jumped), stateOf(stepped));
 
   // The substream jump table agrees with 2^76 steps computed by repeated squaring.
@@ -84,9 +82,7 @@ TEST(RngStreamTest, SkippedDrawsMoveTheStreamOnLikeDrawnOnes) {
   // Few skips are drawn when the next value is asked for, many are jumped over.
   for (const int skips : {1, 511, 512, 5000}) {
     RandomWrapper::SetPackageSeed(kSeed.data());
-    RandomWrapper drawn;
-    RandomWrapper::SetPackageSeed(kSeed.data());
-    RandomWrapper skipped;
+    RandomWrapper drawn, skipped = drawn;
     for (int n = 0; n < skips; ++n) drawn.randint(0, 0), skipped.skip();
     EXPECT_EQ(skipped.randu01(), drawn.randu01()) << skips;
     skipped.skip(), drawn.randu01();
@@ -99,8 +95,7 @@ TEST(RngStreamTest, AntitheticPrecisionAndRandIntFollowTheUnderlyingDraws) {
   anti.SetAntithetic(true);
   fine.IncreasedPrecis(true);
   for (int n = 0; n < 1000; ++n) {
-    const double hi = plain.RandU01();
-    const double lo = plain.RandU01();
+    const double hi = plain.RandU01(), lo = plain.RandU01();
     EXPECT_EQ(anti.RandU01(), 1.0 - hi);
     EXPECT_EQ(anti.RandU01(), 1.0 - lo);
     EXPECT_EQ(fine.RandU01(), std::fmod(hi + lo / 16777216.0, 1.0));

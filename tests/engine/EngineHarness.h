@@ -17,7 +17,6 @@
 namespace enginetest {
 
 using namespace testnet;
-using Opt = testnet::TestTransition::Options;
 using Values = std::vector<double>;
 
 inline void seed(unsigned long s) {
@@ -60,8 +59,8 @@ struct Sim : Simulation {
   std::string run(double alpha = 0.05) {  // what a transient or stationary run prints
     return printed([&] { mode == 0 ? run_transient(alpha) : run_stationary(alpha); });
   }
-  std::string restart(int repeats, double thrmin, double thrmax, int thrnumber) {
-    double alpha = 0.05;
+  std::string restart(int repeats, double thrmin, double thrmax, int thrnumber,
+                      double alpha = 0.05) {
     return printed([&] { run_restart(alpha, repeats, thrmin, thrmax, thrnumber); });
   }
   std::string results() { return printed([&] { shutdown(); }), readFile("results.log"); }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "EngineHarness.h"
 
 using namespace enginetest;
@@ -8,32 +10,16 @@ namespace {
 
 // An immediate transition with a time guard: it holds a placeholder until the engine converts it.
 void guarded(TestNet& n) {
-  n.place("p", 1);
-  n.transition("guarded", 1, {.timeguard = true});
-  n.linkPlaceToTransition("p", "guarded", 1);
+  n.place("p", 1), step(n, "p", "guarded", 1, {.timeguard = true}, nullptr);
 }
 
 }  // namespace
-
-TEST(EventStep, EarliestTimeFirstThenHighestPriorityThenAllInNameOrder) {
-  // Transitions without input places are always enabled, each with one pending event.
-  TestNet net([](TestNet& n) {
-    n.transition("late", 1, det(2.0, 9));
-    n.transition("c", 2, det(1.0, 3));
-    n.transition("a", 3, det(1.0, 3));
-    n.transition("b", 4, det(1.0, 1));
-  });
-  Sim sim(&net, 10.0);
-  EXPECT_EQ(sim.next(), "a c");
-  EXPECT_EQ(sim.next(true), "a b c late");
-}
 
 TEST(EventStep, ConflictsDrawOnceUniformlyAtPriorityZeroAndByWeightAbove) {
   for (int priority : {0, 1}) {
     seed(21);
     TestNet net([priority](TestNet& n) {
-      n.transition("a", 1, det(1.0, priority, 1.0));
-      n.transition("b", 2, det(1.0, priority, 3.0));
+      n.transition("a", 1, det(1.0, priority, 1.0)), n.transition("b", 2, det(1.0, priority, 3.0));
     });
     Sim sim(&net, 10.0);
     std::list<Binding*> single;
@@ -57,11 +43,8 @@ TEST(EventStep, ConflictsDrawOnceUniformlyAtPriorityZeroAndByWeightAbove) {
 TEST(EventStep, EventListShowsElevenBindingsOfARunThenOneEllipsisLine) {
   seed(31);
   TestNet net([](TestNet& n) {
-    n.place("p", 1);
-    n.transition("many", 1, {.infinite = true, .kind = Opt::Kind::exponential, .delay = 1.0});
-    n.transition("other", 2, det(1.0));
-    n.linkPlaceToTransition("p", "many", 1);
-    n.tokens("p", 15);
+    n.place("p", 1), step(n, "p", "many", 1, Opt::exponential(1.0, true), nullptr);
+    n.transition("other", 2, det(1.0)), n.tokens("p", 15);
   });
   Sim sim(&net, 10.0);
   const auto& events = net.getTransition("many")->getEvents();
@@ -76,10 +59,7 @@ TEST(EventStep, EventListShowsElevenBindingsOfARunThenOneEllipsisLine) {
 }
 
 TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime) {
-  TestNet net([](TestNet& n) {
-    guarded(n);
-    n.transition("other", 2, det(2.5));
-  });
+  TestNet net([](TestNet& n) { guarded(n), n.transition("other", 2, det(2.5)); });
   Sim sim(&net, 3.0);
   const auto placeholderAt = [&](double offset) {
     const Binding* b = net.getTransition("guarded")->getNextEvent();
@@ -89,8 +69,7 @@ TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime
   // p is empty: the placeholder goes to +1, +2, then +3, behind the event at +2.5.
   ASSERT_EQ(sim.next(), "other");
   EXPECT_TRUE(placeholderAt(3.0));
-  sim.updateSimulationTime(sim.events.front()->getTime());
-  sim.executeEvent(sim.events.front());
+  sim.updateSimulationTime(sim.events.front()->getTime()), sim.executeEvent(sim.events.front());
   // Now only the placeholder is due before the stop time; past it only the real event counts.
   ASSERT_EQ(sim.next(), "other");
   EXPECT_EQ(sim.events.front()->getTime(), kOrigin + 5.0);
@@ -101,25 +80,19 @@ TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime
   EXPECT_EQ(sim.events.front()->getBoundTokens()->size(), 1u);
 }
 
-TEST(EventStep, PlaceholdersAloneThatCannotConvertAreADeadMarkingEvenWithoutStopTime) {
-  // Alone, or beside an event beyond the calendar's end, which no search ever finds.
-  for (const double never : {0.0, DateTime::MAX - kOrigin + 1.0}) {
-    TestNet net([never](TestNet& n) {
+TEST(EventStep, PlaceholdersThatCannotConvertAreADeadMarkingAndOneThatConvertsLateIsFound) {
+  // Beside the placeholder that never converts: nothing, an event beyond the calendar's end (which
+  // no search ever finds), or a placeholder that converts, having no input place, past the stop.
+  struct Case { std::optional<Opt> other; double stop; const char* next; double at; };
+  for (const Case& c : {Case{{}, 0.0, "", 1.0}, Case{det(DateTime::MAX - kOrigin + 1), 0, "", 1},
+                        Case{Opt{.timeguard = true, .opensAfter = 100.0}, 5.0, "late", 100.0}}) {
+    TestNet net([&c](TestNet& n) {
       guarded(n);
-      if (never > 0) n.transition("never", 2, det(never));
+      if (c.other) n.transition("late", 2, *c.other);
     });
-    Sim sim(&net, 0.0);  // no stop time: nothing bounds the placeholder's moves
-    EXPECT_EQ(sim.next(), "");
-    EXPECT_EQ(net.getTransition("guarded")->getNextEvent()->getTime(), kOrigin + 1.0);
+    Sim sim(&net, c.stop);  // no stop time: nothing bounds the placeholder's moves
+    EXPECT_EQ(sim.next(), c.next);  // a late event found ends the run by its stop time
+    Transition* guard = net.getTransition("guarded");
+    EXPECT_EQ((*c.next ? sim.events.front() : guard->getNextEvent())->getTime(), kOrigin + c.at);
   }
-}
-
-TEST(EventStep, PastTheStopTimeAPlaceholderThatConvertsIsStillFound) {
-  TestNet net([](TestNet& n) {
-    guarded(n);  // never converts
-    n.transition("late", 2, {.timeguard = true, .opensAfter = 100.0});  // converts: no input place
-  });
-  Sim sim(&net, 5.0);
-  ASSERT_EQ(sim.next(), "late");  // the run then ends by its stop time, not at a dead marking
-  EXPECT_EQ(sim.events.front()->getTime(), kOrigin + 100.0);
 }

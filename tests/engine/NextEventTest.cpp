@@ -29,14 +29,12 @@ struct Walking : Sim {
 void ties(TestNet& n) {
   int id = 0;
   for (const char* place : {"p", "q", "r", "s", "u"}) n.place(place, ++id);
-  n.transition("i", 9, {.timeguard = true, .opensAfter = 0.5}), n.linkPlaceToTransition("u", "i", 1);
+  step(n, "u", "i", 9, {.timeguard = true, .opensAfter = 0.5}, nullptr);
   step(n, "p", "a", 1, det(1.0, 2, 1.0), "p"), step(n, "p", "b", 2, det(1.0, 2, 3.0), "p");
   step(n, "q", "c", 3, det(1.0), "q"), step(n, "q", "d", 4, det(1.0), "q");
-  n.transition("e", 5, det(1.0, -1)), n.linkTransitionToPlace("e", "r", 1);
-  n.transition("f", 6, det(2.0, -2)), n.linkPlaceToTransition("r", "f", 1);
-  n.transition("g", 7, {.timeguard = true, .opensAfter = 0.5}),
-      n.linkPlaceToTransition("r", "g", 1);
-  step(n, "s", "h", 8, {.infinite = true, .kind = Opt::Kind::exponential, .delay = 1.0}, "s");
+  step(n, nullptr, "e", 5, det(1.0, -1), "r"), step(n, "r", "f", 6, det(2.0, -2), nullptr);
+  step(n, "r", "g", 7, {.timeguard = true, .opensAfter = 0.5}, nullptr);
+  step(n, "s", "h", 8, Opt::exponential(1.0, true), "s");
   n.tokens("p", 1), n.tokens("q", 2), n.tokens("s", 3), measure(n, "inR", "r", true);
 }
 
@@ -76,19 +74,22 @@ TEST(NextEvent, RunsFireWhatTheWalkOverAllTransitionsFires) {
   }
 }
 
-TEST(NextEvent, AtTheLastTimeOnlyPriorityZeroOrMoreCountsAndBeyondItNothing) {
+TEST(NextEvent, EarliestFirstThenHighestPriorityInNameOrderAndAtTheLastTimeOnlyPriorityZeroOrMore) {
   const double last = DateTime::MAX - kOrigin;
-  // Transitions z, y, x, ... in that order of creation.
-  const std::pair<std::vector<Opt>, std::string> nets[] = {
-      {{det(last, -1), det(last, 0), det(last, 0)}, "x y"}, {{det(last, 3), det(last + 1, 9)}, "z"},
-      {{det(2.0, -5), det(2.0, -5), det(2.0, -6), det(3.0, 9)}, "y z"}};
-  for (const auto& [options, expected] : nets)
+  // Transitions z, y, x, ... in that order of creation: the next events, then every transition's.
+  const std::tuple<std::vector<Opt>, std::string, std::string> nets[] = {
+      {{det(last, -1), det(last, 0), det(last, 0)}, "x y", "x y z"},
+      {{det(last, 3), det(last + 1, 9)}, "z", "y z"},
+      {{det(2.0, -5), det(2.0, -5), det(2.0, -6), det(3.0, 9)}, "y z", "w x y z"}};
+  for (const auto& [options, expected, all] : nets)
     for (bool walk : {false, true}) {
       TestNet net([&](TestNet& n) {
         for (size_t i = 0; i < options.size(); ++i)
           n.transition(std::string(1, char('z' - i)).c_str(), static_cast<int>(i) + 1, options[i]);
       });
-      EXPECT_EQ(Walking(&net, 10.0, 1, 1, walk).next(), expected) << walk;
+      Walking sim(&net, 10.0, 1, 1, walk);
+      EXPECT_EQ(sim.next(), expected) << walk;
+      EXPECT_EQ(sim.next(true), all) << walk;
     }
 }
 

@@ -64,7 +64,7 @@ double overTenSeeds(void (*build)(TestNet&), double stop, double exact, int repe
 // binds two of a's and leaves two free, "take" binds the shared one, "wait" holds a placeholder.
 void shared(TestNet& n) {
   n.place("a", 1), n.place("b", 2), n.place("c", 3, 2);
-  step(n, "a", "spread", 1, {.infinite = true, .kind = Opt::Kind::exponential, .delay = 1.0}, "c");
+  step(n, "a", "spread", 1, Opt::exponential(1.0, true), "c");
   step(n, "b", "take", 2, Opt::exponential(1.0), "c");
   n.transition("wait", 3, {.timeguard = true}), n.linkPlaceToTransition("c", "wait", 1);
   n.tokens("a", 4);

@@ -143,11 +143,8 @@ TEST(Runs, AConfidenceWithoutQuantileIsRefusedBeforeAnyFiring) {
   for (int mode : {0, 1, 2}) {
     TestNet net([](TestNet& n) { cycling(n, true), n.addMeasure(new ImportanceMeasure(&n, "p")); });
     Sim sim(&net, 10.0, 2, mode);
-    double alpha = 0.3;  // confidence 70
-    const std::string out =
-        mode < 2 ? sim.run(alpha)
-                 : (testing::internal::CaptureStdout(), sim.run_restart(alpha, 2, 1.0, 3.0, 1),
-                    testing::internal::GetCapturedStdout());
+    const double alpha = 0.3;  // confidence 70
+    const std::string out = mode < 2 ? sim.run(alpha) : sim.restart(2, 1.0, 3.0, 1, alpha);
     EXPECT_TRUE(
         out.ends_with("\nNO ANALYSIS POSSIBLE: THE CONFIDENCE MUST BE AT LEAST 80 AND BELOW 100."))
         << out;

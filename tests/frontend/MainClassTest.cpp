@@ -19,14 +19,10 @@ TEST(MainClassTest, OneLogObjectUsableFromStaticInitialisation) {
 TEST(MainClassDeathTest, ExitLeavesOpenLogsComplete) {
   const std::filesystem::path folder = std::filesystem::current_path() / "mainclass_exit";
   std::filesystem::create_directories(folder);
-  EXPECT_EXIT(
-      {
-        MainClass::getLog()->setLogFolder(folder.string());
-        MainClass::getLog()->open();
-        *MainClass::getLog()->getSimLog() << "first line\nlast line\n";
-        std::exit(1);
-      },
-      testing::ExitedWithCode(1), "");
+  Logging& log = *MainClass::getLog();
+  EXPECT_EXIT((log.setLogFolder(folder.string()), log.open(),
+               *log.getSimLog() << "first line\nlast line\n", std::exit(1)),
+              testing::ExitedWithCode(1), "");
   std::ifstream written(folder / "sim.log");
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(written), {}), "first line\nlast line\n");
 }

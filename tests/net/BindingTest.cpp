@@ -42,9 +42,8 @@ TEST(Binding, EventSetOrderAndSentinelAssignment) {
   std::list<Binding> owned;
   std::set<Binding*, DerefLess<Binding*>> events;
   for (auto [id, time, priority] : std::vector<std::tuple<Counter, double, int>>{
-           {5, 10.0, 0}, {3, 10.0, 0}, {9, 10.0, 2}, {1, 11.0, 5}, {7, 9.999, 0}, {4, 10.0, 2}}) {
+           {5, 10.0, 0}, {3, 10.0, 0}, {9, 10.0, 2}, {1, 11.0, 5}, {7, 9.999, 0}, {4, 10.0, 2}})
     events.insert(&owned.emplace_back(id, &t, DateTime(time), priority, 1.0, true, nullptr));
-  }
   std::vector<Counter> order;
   for (const Binding* b : events) order.push_back(b->getID());
   EXPECT_EQ(order, (std::vector<Counter>{7, 4, 9, 3, 5, 1}));

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <vector>
 
+#include "engine/EngineHarness.h"
 #include "net/Place.h"
 #include "net/Token_int.h"
 
@@ -21,9 +22,7 @@ std::string pool(const char* value) {
 // ends the run with status 1 and the given line. It works in a folder of its own, beside two files
 // that only a parser letting a DOCTYPE reach other files would read.
 TEST(MarkingFileTest, EveryCallAddsTheMatchingTokensOrEndsTheRunWithItsMessage) {
-  const fs::path home = fs::current_path();
-  fs::create_directories(home / "marking_file");
-  fs::current_path(home / "marking_file");
+  enginetest::InOwnFolder folder;
   std::ofstream("m.dtd") << "<!ATTLIST token value CDATA '5'>";
   std::ofstream("secret.xml") << pool("9");
   struct Case { std::string xml; std::vector<Long32> values; const char* dies = nullptr; };
@@ -63,7 +62,6 @@ TEST(MarkingFileTest, EveryCallAddsTheMatchingTokensOrEndsTheRunWithItsMessage) 
       read.push_back(Dynamic_Cast<Token_int>(token)->getValue());
     EXPECT_EQ(read, expected) << c.xml;
   }
-  fs::current_path(home);
 }
 
 }  // namespace

@@ -22,15 +22,11 @@ struct CountedMeasure : MarkingMeasure {
 };
 
 void buildMeasuredNet(TestNet& n) {
-  n.place("P", 1);
-  n.transition("T", 1, {});
-  n.linkPlaceToTransition("P", "T", 1);
-  n.tokens("P", 3);
+  n.place("P", 1), n.tokens("P", 3), step(n, "P", "T", 1, {}, nullptr);
   for (auto [name, timeAveraged, accumulates] :
        {std::tuple{"inst", false, false}, {"avg", true, false}, {"acc", false, true}}) {
     auto* m = new CountedMeasure(name, &n, timeAveraged, accumulates);
-    n.getPlace("P")->addMeasure(m);
-    n.addMeasure(m);
+    n.getPlace("P")->addMeasure(m), n.addMeasure(m);
   }
 }
 
@@ -43,8 +39,7 @@ TEST(NetClass, LookupsMessagesDuplicatesAndMaps) {
   // A second element of a taken name is not entered and stays its creator's.
   Place otherPlace(2, "A", &net, false, 0);
   TestTransition otherTransition(2, "T", &net, {});
-  net.addPlace(&otherPlace);
-  net.addTransition(&otherTransition);
+  net.addPlace(&otherPlace), net.addTransition(&otherTransition);
   EXPECT_EQ(net.getPlace("A"), a);
   EXPECT_EQ(net.getTransition("T"), t);
   EXPECT_EQ(net.writeMaps(), "Places:\n\tA -> A\nTransitions:\n\tT -> T\n");
@@ -55,8 +50,7 @@ TEST(NetClass, LookupsMessagesDuplicatesAndMaps) {
   EXPECT_EQ(net.getPlace(&aliases, "other"), nullptr);
   EXPECT_EQ(net.getPlace(&aliases, "local"), nullptr);
   // An arc naming an unknown element is not created, not even on the known side.
-  net.linkPlaceToTransition("A", "nobody", 1);
-  net.linkTransitionToPlace("T", "nowhere", 1);
+  net.linkPlaceToTransition("A", "nobody", 1), net.linkTransitionToPlace("T", "nowhere", 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "Couldn't find Place: nowhere\nCouldn't find Place: other\n"
             "Couldn't find Place: Missing\nCouldn't find Transition: nobody\n"
@@ -78,15 +72,12 @@ TEST(NetClass, RebuildsKeepFirstMeasuresPerModeWithoutLeaks) {
     const std::list<MeasureObj*> first = net->getMeasureList();
     for (int run = 0; run < 30; ++run) {
       testing::internal::CaptureStdout();
-      net->clearMaps();
-      net->buildNet();
-      net->loadMeasureList(mode);
+      net->clearMaps(), net->buildNet(), net->loadMeasureList(mode);
       EXPECT_EQ(testing::internal::GetCapturedStdout(), run == 0 && mode != 0 ? warnings : "");
       ASSERT_EQ(net->getMeasureList(),
                 mode == 0 ? first : decltype(first){*std::next(first.begin())});
       Transition* t = net->getTransition("T");
-      t->startup();
-      t->fire(t->getNextEvent(), 1.0);
+      t->startup(), t->fire(t->getNextEvent(), 1.0);
     }
     // The first build's measures read the current build through the net.
     EXPECT_TRUE(mode != 0 || first.front()->measure(0.0) == 2.0);

@@ -17,10 +17,8 @@ TEST(Place, SpaceTestOfferedMarkingAndArcs) {
   auto* firstN = new Place(3, "FirstN", &net, true, 0);
   net.addPlace(firstN);
   Place* plain = net.place("Plain", 4);
-  for (int value : {1, 0, 4, 8, 9}) {
-    firstN->addToken(Ptr<Token>(new Token_int(value)));
-    plain->addToken(Ptr<Token>(new Token_int(value)));
-  }
+  for (int value : {1, 0, 4, 8, 9})
+    for (Place* place : {firstN, plain}) place->addToken(Ptr<Token>(new Token_int(value)));
   const TokenList& all = firstN->getFullMarking();
   const TokenList firstTwo(all.begin(), std::next(all.begin(), 2));
   EXPECT_EQ(firstN->getMarking(2), firstTwo);

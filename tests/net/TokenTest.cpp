@@ -27,9 +27,8 @@ TEST(Token, CountersFollowCreateCopyAndDestroy) {
 
 TEST(Token, FindTokenMatchesIdAndExactTypeName) {
   std::vector<token_info*> infos;
-  for (auto [type, id] : {std::pair{"Data", 3}, {"int", 4}, {"int", 3}, {"int", 3}}) {
+  for (auto [type, id] : {std::pair{"Data", 3}, {"int", 4}, {"int", 3}, {"int", 3}})
     infos.push_back(new token_info{type, Ptr<Token>(new Token_int(id)), id, "p"});
-  }
   EXPECT_TRUE(Token::findToken(infos, "int", 3) == infos[2]->token);  // the first match
   EXPECT_TRUE(Token::findToken(infos, "Data", 3) == infos[0]->token);
   EXPECT_TRUE(Token::findToken(infos, "Int", 3) == 0);

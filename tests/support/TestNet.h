@@ -27,7 +27,9 @@ struct TestTransition : Transition {
     enum class Kind { immediate, deterministic, exponential } kind = Kind::immediate;
     double delay = 0.0;  // the deterministic delay or the exponential mean
 
-    static Options exponential(double mean) { return {.kind = Kind::exponential, .delay = mean}; }
+    static Options exponential(double mean, bool infinite = false) {
+      return {.infinite = infinite, .kind = Kind::exponential, .delay = mean};
+    }
   };
 
   TestTransition(int id, const char* name, NetClass* net, const Options& options)
@@ -79,6 +81,7 @@ struct TestTransition : Transition {
 
   Options options;
 };
+using Opt = TestTransition::Options;
 
 // A net whose buildNet runs a function, so the engine's per-run rebuilds recreate it.
 struct TestNet : NetClass {
@@ -165,20 +168,18 @@ inline Probe& active(NetClass& net, size_t index = 0) {
   return *static_cast<Probe*>(*std::next(net.getMeasureList().begin(), index));
 }
 
-// A transition with an arc in from one place and an arc out to another.
-inline void step(TestNet& n, const char* from, const char* name, int id,
-                 const TestTransition::Options& o, const char* to) {
-  n.transition(name, id, o), n.linkPlaceToTransition(from, name, 1);
-  n.linkTransitionToPlace(name, to, 1);
+// A transition with an arc in from one place and an arc out to another; no arc for a null place.
+inline void step(TestNet& n, const char* from, const char* name, int id, const Opt& o,
+                 const char* to) {
+  n.transition(name, id, o);
+  if (from) n.linkPlaceToTransition(from, name, 1);
+  if (to) n.linkTransitionToPlace(name, to, 1);
 }
 
 // Ten tokens, each dying after an exponential delay of mean 1 (an infinite server).
 inline void dying(TestNet& n, bool timeAveraged = false) {
-  n.place("alive", 1);
-  n.transition("die", 1, {.infinite = true, .kind = TestTransition::Options::Kind::exponential,
-                          .delay = 1.0});
-  n.linkPlaceToTransition("alive", "die", 1), n.tokens("alive", 10);
-  measure(n, "alive", "alive", timeAveraged);
+  n.place("alive", 1), step(n, "alive", "die", 1, Opt::exponential(1.0, true), nullptr);
+  n.tokens("alive", 10), measure(n, "alive", "alive", timeAveraged);
 }
 
 // Arrivals at rate rho, service at rate 1; the time-averaged number in the system, rho / (1 - rho).
@@ -186,9 +187,8 @@ template <class M = Probe>
 std::function<void(TestNet&)> mm1(double rho) {
   return [rho](TestNet& n) {
     n.place("queue", 1), measure<M>(n, "inSystem", "queue", true);
-    n.transition("arrive", 1, TestTransition::Options::exponential(1.0 / rho));
-    n.transition("serve", 2, TestTransition::Options::exponential(1.0));
-    n.linkTransitionToPlace("arrive", "queue", 1), n.linkPlaceToTransition("queue", "serve", 1);
+    step(n, nullptr, "arrive", 1, Opt::exponential(1.0 / rho), "queue");
+    step(n, "queue", "serve", 2, Opt::exponential(1.0), nullptr);
   };
 }
 

@@ -26,21 +26,26 @@ const char* const TABLES[] = {
     "(14, 1, 'c', 0, NULL, 1099511627776)",
     "INSERT INTO 1_tokens_container VALUES (-7, 10, 1), (102, 12, 1), (103, 10, 3), (104, 13, 2), "
     "(105, 14, 1)"};
-// The rows as read: texts longer than the buffer are cut to 511 characters, NULL reads as zero.
-struct Row { int id; std::string place, values; };
-const Row ROWS[] = {{-7, "Queue", "-5 a 1 2024-02-29 13:45:06"},
-                    {102, "Queue", "2147483647 " + std::string(511, 'n') + " 1 "},
-                    {103, std::string(511, 'x'), "-5 a 1 2024-02-29 13:45:06"},
-                    {104, "Server", "0  0 "}, {105, "Queue", "1 c 0 "}};
-const size_t ROW_COUNT = std::size(ROWS);
+// The rows as read, in id order: texts longer than the buffer are cut to 511 characters, NULL
+// reads as zero.
+const std::string ROWS[] = {
+    "-7 Queue|Value=-5|NOTE=a|flag=1|Stamp=2024-02-29 13:45:06",
+    "102 Queue|Value=2147483647|NOTE=" + std::string(511, 'n') + "|flag=1|Stamp=",
+    "103 " + std::string(511, 'x') + "|Value=-5|NOTE=a|flag=1|Stamp=2024-02-29 13:45:06",
+    "104 Server|Value=0|NOTE=|flag=0|Stamp=", "105 Queue|Value=1|NOTE=c|flag=0|Stamp="};
 // The reads have no ORDER BY, so results are sorted by id.
 const auto byId = [](auto* a, auto* b) { return a->id < b->id; };
 
-std::string show(const token_attribute& a) {
-  Long32 number = 0;
-  std::memcpy(&number, a.value, sizeof number);
-  if (a.sql_c_type == SQL_C_CHAR) return a.value;
-  return std::to_string(a.sql_c_type == SQL_C_SLONG ? number : a.value[0]);
+// A row as "id place|name=value|...", each value as its buffer type gives it.
+std::string show(const token_description& row) {
+  std::string text = std::to_string(row.id) + " " + row.place_name;
+  for (const token_attribute* a : row.attributes) {
+    Long32 number = 0;
+    std::memcpy(&number, a->value, sizeof number);
+    const std::string value = std::to_string(a->sql_c_type == SQL_C_SLONG ? number : a->value[0]);
+    text += "|" + a->name + "=" + (a->sql_c_type == SQL_C_CHAR ? a->value : value);
+  }
+  return text;
 }
 
 struct OwnedRows : token_description_list {
@@ -97,23 +102,20 @@ struct GMDBServer : testing::Test {
     db.DBCloseConnect();
   }
 
-  std::string tables() {  // the tables of the test's database, in name order
-    SQLHSTMT statement = SQL_NULL_HSTMT;
-    char names[4096] = {};
-    if (db.AllocateStatementHandle(&statement) &&
-        db.SQLQuery(&statement, "SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM "
-                                "information_schema.tables WHERE table_schema = DATABASE()") &&
-        SQLFetch(statement) == SQL_SUCCESS)
-      SQLGetData(statement, 1, SQL_C_CHAR, names, sizeof names, nullptr);
-    SQLFreeHandle(SQL_HANDLE_STMT, statement);
-    return names;
-  }
-
-  bool exec(const std::string& sql) {
+  // Runs sql; the first field it gives, up to 4095 characters, goes to `first` if one is given.
+  bool exec(const std::string& sql, char* first = nullptr) {
     SQLHSTMT statement = SQL_NULL_HSTMT;
     const bool ok = db.AllocateStatementHandle(&statement) && db.SQLQuery(&statement, sql.c_str());
+    if (ok && first && SQLFetch(statement) == SQL_SUCCESS)
+      SQLGetData(statement, 1, SQL_C_CHAR, first, 4096, nullptr);
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
     return ok;
+  }
+  std::string tables() {  // the tables of the test's database, in name order
+    char names[4096] = {};
+    exec("SELECT GROUP_CONCAT(table_name ORDER BY table_name) FROM information_schema.tables "
+         "WHERE table_schema = DATABASE()", names);
+    return names;
   }
 
   GMDB db;
@@ -134,20 +136,10 @@ TEST_F(GMDBServer, ReadTokensJoinsTheTablesReportsCutsAndAppends) {
                            "DBReadTokens: token 103: text of place name cut to 511 characters\n",
                            "pname.id=tname.place_id\nError in Select -1\n"})
     EXPECT_NE(printed.find(line), std::string::npos) << printed;
-  ASSERT_EQ(out.token_descriptions.size(), 2 * ROW_COUNT);
+  ASSERT_EQ(out.token_descriptions.size(), 2 * std::size(ROWS));
   EXPECT_TRUE(out.token_descriptions.back()->attributes.empty());
-  std::sort(out.token_descriptions.begin(), out.token_descriptions.begin() + ROW_COUNT, byId);
-  for (size_t k = 0; k < ROW_COUNT; ++k) {
-    const token_description& row = *out.token_descriptions[k];
-    std::string values;
-    for (size_t a = 0; a < row.attributes.size(); ++a) {
-      EXPECT_EQ(row.attributes[a]->name, request[a]->name);
-      if (a > 0) values += ' ';
-      values += show(*row.attributes[a]);
-    }
-    EXPECT_EQ(std::to_string(row.id) + " " + row.place_name + " " + values,
-              std::to_string(ROWS[k].id) + " " + ROWS[k].place + " " + ROWS[k].values);
-  }
+  std::sort(out.token_descriptions.begin(), out.token_descriptions.begin() + std::size(ROWS), byId);
+  for (size_t k = 0; k < std::size(ROWS); ++k) EXPECT_EQ(show(*out.token_descriptions[k]), ROWS[k]);
 }
 
 TEST_F(GMDBServer, RefusedNamesAndFormatsRunNothingAndAFailingReadKeepsTheRowsBeforeIt) {
@@ -243,10 +235,7 @@ TEST_F(GMDBServer, CreatedMarkingsAreNumberedAndStoredAsGivenOrLeaveNothingBehin
   std::vector<attr_name_type_info*> columns{&n, &s, &d};
   ASSERT_TRUE(db.DBReadTokens(1, "Data", &columns, &got));
   ASSERT_EQ(got.token_descriptions.size(), 1u);
-  const token_description& row = *got.token_descriptions[0];
-  std::string values = std::to_string(row.id) + " " + row.place_name;
-  for (const token_attribute* a : row.attributes) values += "|" + show(*a);
-  EXPECT_EQ(values, "7 " + ODD + "|n|-5|1");
+  EXPECT_EQ(show(*got.token_descriptions[0]), "7 " + ODD + "|N=n|s=-5|d=1");
   ASSERT_TRUE(exec("INSERT INTO markings VALUES (4, 'four')"));
   create(5);
   ASSERT_TRUE(exec("DELETE FROM markings") &&
