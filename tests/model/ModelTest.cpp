@@ -17,8 +17,7 @@
 #include "net/Transition.h"
 #include "tokendb/GMDB.h"
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
+using namespace enginetest;
 
 namespace {
 
@@ -37,7 +36,7 @@ struct Model : testing::Test {
   void rebuild() { net.clearMaps(), net.buildNet(); }
   double inUse() { return measure_Execution__thread__pool__in__use->measure(-1.0); }
 
-  enginetest::InOwnFolder folder;
+  InOwnFolder folder;
   ImplementedNetClass net;
 };
 
@@ -201,7 +200,7 @@ TEST_F(Model, ThreadsAreConservedAndTheSourceCountsDownAgainWhenAStageTakesItsTh
 // The searches find, bind and drop what they always did: the time, the bindings and the tokens made
 // after 5000 events from the package seed 1..6, recorded before the searches were made cheaper.
 TEST_F(Model, FiresAsRecordedForAGivenSeed) {
-  enginetest::seed(1), rebuild();
+  seed(1), rebuild();
   const Counter bindings = Binding::idCounter, tokens = Token::tokenCounter;
   const DateTime start(0.0);  // the run keeps a reference to it
   Stepper run(&net, start);
@@ -241,9 +240,8 @@ TEST_F(Model, StoredRowsAndMarkingFileTokensGiveTheirValuesOrTheDefaultsAndSayWh
   for (const auto& c : cases) {
     Row row;
     c.change(row);
-    CaptureStdout();
-    const std::unique_ptr<Token_Data> token(Token_Data::createFromRow(row));
-    EXPECT_EQ(GetCapturedStdout(), c.message);
+    std::unique_ptr<Token_Data> token;
+    EXPECT_EQ(printed([&] { token.reset(Token_Data::createFromRow(row)); }), c.message);
     EXPECT_EQ(token ? token->content() : "", c.content);
     EXPECT_NEAR(token ? token->get_gT().Fraction() : 0.0, c.content == STORED ? 0.5 : 0.0, 1e-4);
   }
@@ -253,12 +251,10 @@ TEST_F(Model, StoredRowsAndMarkingFileTokensGiveTheirValuesOrTheDefaultsAndSayWh
          "ood='True' tL='2147483648' gL='-2147483648'/><token place='Q'/><token place='P' d='1' "
          "gT='14:07:09'/><token place='P' ood='1'/></m>";
   Place p(1, "P", nullptr, false, 0);
-  CaptureStdout();
-  Token_Data::addInitialTokens(&p);
-  const std::string line =
-      "\" is no time of the form hh:mm:ss@mm/dd/yyyy, kept 00:00:00@01/01/0001\n";
-  EXPECT_EQ(GetCapturedStdout(), "Data token in marking.xml: gT \"14:07:09" + line +
-                                     "Data token in marking.xml: gT \"" + line);
+  const std::string gT = "Data token in marking.xml: gT \"",
+                    kept = "\" is no time of the form hh:mm:ss@mm/dd/yyyy, kept 00:00:00@01/01/"
+                           "0001\n";
+  EXPECT_EQ(printed([&] { Token_Data::addInitialTokens(&p); }), gT + "14:07:09" + kept + gT + kept);
   EXPECT_EQ(p.content(), STORED + "," + DEFAULT_DATA + "," + DEFAULT_DATA);
 }
 
@@ -291,9 +287,7 @@ TEST_F(Model, CreateTokensPlacesTheStoredFramesAndEveryReplicationStartsWithThem
   ASSERT_EQ(std::system((sql + "<frames.sql").c_str()), 0);
   const auto child = [&] {
     setenv("ODBCSYSINI", fs::current_path().c_str(), 1);
-    CaptureStdout();
-    net.createTokens();
-    const std::string out = GetCapturedStdout();
+    const std::string out = printed([&] { net.createTokens(); });
     bool ok = std::system((sql + "-e 'DROP DATABASE " + db + "'").c_str()) == 0 &&
               out.starts_with("... try to connect to the database : vudi ...\n") &&
               out.ends_with(said);
@@ -305,10 +299,9 @@ TEST_F(Model, CreateTokensPlacesTheStoredFramesAndEveryReplicationStartsWithThem
     double alpha = 0.05, interval = 100.0;
     Simulation run(&net, "m", "NULL", start, start + 200.0, 3, Simulation::TRANSIENT, true, false, 1e300, 0.0, 0);
     std::ostringstream results;
-    CaptureStdout();
-    run.init(), run.run_transient(alpha);
+    const std::string ran = printed([&] { run.init(), run.run_transient(alpha); });
     net.getMeasureList().front()->writeResult(results, results, 0, &start, &interval);
-    std::cerr << out << GetCapturedStdout() << results.str();
+    std::cerr << out << ran << results.str();
     std::exit(ok && results.str().find("Epsilon\n\n\t0.000000e+00\t1.000000e+00\t0.000000e+00\t") !=
                         std::string::npos ? 0 : 1);
   };
