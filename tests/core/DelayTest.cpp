@@ -26,7 +26,7 @@ struct Twin {
 
 using Sampler = std::function<double(const Delay&)>;
 
-TEST(DelayTest, SamplersStartWithKnownValuesAndFollowTheirDistributions) {
+TEST(DelayTest, SamplersStartWithKnownValuesFollowTheirDistributionsAndShareTheNormSpare) {
   const int n = 200000;  // even, so Norm ends with no spare
   const double pi = std::acos(-1.0);
   // Sampler, its first value and draws from the seed, its mean, variance, fourth central moment.
@@ -58,9 +58,7 @@ TEST(DelayTest, SamplersStartWithKnownValuesAndFollowTheirDistributions) {
     EXPECT_NEAR(sum / n, 0.0, 5 * std::sqrt(variance / n)) << mean;
     EXPECT_NEAR(squares / n, variance, 5 * std::sqrt((fourth - variance * variance) / n)) << mean;
   }
-}
-
-TEST(DelayTest, AnotherDelayTakesTheNormSpare) {
+  // Another Delay takes the deviate Norm kept.
   Twin a;
   a.delay.Norm(0.0, 1.0);
   Twin b;  // gets a's spare deviate: -0.26816324618923254

@@ -21,8 +21,7 @@ TEST(LoggingTest, OpenEmptiesExactlyTheSimTransAndServerLogsOrReportsEach) {
   fs::remove_all(folder), fs::create_directories(folder);
   std::ofstream(folder / "sim.log") << "from an earlier run\n";
   Logging log;
-  log.setLogFolder(folder.string());
-  log.open();
+  log.setLogFolder(folder.string()), log.open();
   EXPECT_EQ(filesIn(folder), (std::set<std::string>{"server.log", "sim.log", "trans.log"}));
   EXPECT_EQ(fs::file_size(folder / "sim.log"), 0u);
   *log.getSimLog() << "fired T1\n";
@@ -30,8 +29,7 @@ TEST(LoggingTest, OpenEmptiesExactlyTheSimTransAndServerLogsOrReportsEach) {
   EXPECT_FALSE(log.isSimLogging() || log.isTransLogging());
   EXPECT_EQ(fs::file_size(folder / "sim.log"), 9u);
 
-  log.setLogIndex(3);
-  log.open();
+  log.setLogIndex(3), log.open();
   EXPECT_EQ(filesIn(folder), (std::set<std::string>{"server.log", "sim.log", "trans.log",
                                                     "server3.log", "sim3.log", "trans3.log"}));
   // A missing folder is not made: every log says so and stays off.

@@ -30,7 +30,7 @@ RngStream seeded() {
   return s;
 }
 
-TEST(RngStreamTest, StreamsAreHandedOutInConstructionOrderFromThePackageSeed) {
+TEST(RngStreamTest, PackageSeedsHandOutStreamsInConstructionOrderAndRefusedOnesChangeNothing) {
   const State published = {12345, 12345, 12345, 12345, 12345, 12345};
   ASSERT_TRUE(RandomWrapper::SetPackageSeed(published.data()));
   RandomWrapper first;
@@ -38,9 +38,7 @@ TEST(RngStreamTest, StreamsAreHandedOutInConstructionOrderFromThePackageSeed) {
   EXPECT_EQ(first.randu01(), 0.12701112204657714);
   EXPECT_EQ(stateOf(second),
             (State{3692455944, 1366884236, 2968912127, 335948734, 4161675175, 475798818}));
-}
-
-TEST(RngStreamTest, RefusedSeedsPrintTheirMessageAndChangeNothing) {
+  // A refused seed prints why, on both calls.
   const std::tuple<State, int, std::string> cases[] = {
       {{4294967087UL, 1, 1, 1, 1, 1}, 40, "Seed[0] >= 4294967087, Seed is not set."},
       {{1, 1, 1, 1, 4294944443UL, 1}, 41, "Seed[4] >= 4294944443, Seed is not set."},
@@ -73,8 +71,7 @@ TEST(RngStreamTest, JumpsAgreeWithStepping) {
   EXPECT_EQ(stateOf(jumped), stateOf(stepped));
 
   // The substream jump table agrees with 2^76 steps computed by repeated squaring.
-  stepped.ResetNextSubstream();
-  far.AdvanceState(76, 0);
+  stepped.ResetNextSubstream(), far.AdvanceState(76, 0);
   EXPECT_EQ(stateOf(stepped), stateOf(far));
 }
 
@@ -92,8 +89,7 @@ TEST(RngStreamTest, SkippedDrawsMoveTheStreamOnLikeDrawnOnes) {
 
 TEST(RngStreamTest, AntitheticPrecisionAndRandIntFollowTheUnderlyingDraws) {
   RngStream plain = seeded(), anti = seeded(), fine = seeded(), ints = seeded();
-  anti.SetAntithetic(true);
-  fine.IncreasedPrecis(true);
+  anti.SetAntithetic(true), fine.IncreasedPrecis(true);
   for (int n = 0; n < 1000; ++n) {
     const double hi = plain.RandU01(), lo = plain.RandU01();
     EXPECT_EQ(anti.RandU01(), 1.0 - hi);

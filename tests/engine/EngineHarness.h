@@ -86,8 +86,7 @@ inline void chain(TestNet& n) {
 // One token in p, cycled back into p by "loop" every second.
 template <class M = Probe>
 void cycling(TestNet& n, bool timeAveraged) {
-  n.place("p", 1);
-  step(n, "p", "loop", 1, det(1.0), "p"), n.tokens("p", 1);
+  n.place("p", 1), step(n, "p", "loop", 1, det(1.0), "p"), n.tokens("p", 1);
   measure<M>(n, "full", "p", timeAveraged);
 }
 

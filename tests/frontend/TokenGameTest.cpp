@@ -18,10 +18,8 @@ namespace {
 // All share priority 1, so steps choose by weight, and T2's weight 0 leaves every step to T3.
 void play(TestNet& n) {
   for (const char* place : {"p", "q", "r"}) n.place(place, place[0]);
-  step(n, "p", "T1", 1, det(1.5, 1), "q");
-  step(n, "q", "T2", 2, det(0.0004, 1, 0.0), "p");
-  step(n, "r", "T3", 3, det(3.0, 1), "r");
-  n.tokens("p", 1), n.tokens("r", 1);
+  step(n, "p", "T1", 1, det(1.5, 1), "q"), step(n, "q", "T2", 2, det(0.0004, 1, 0.0), "p");
+  step(n, "r", "T3", 3, det(3.0, 1), "r"), n.tokens("p", 1), n.tokens("r", 1);
   measure(n, "inQ", "q", false);
 }
 

@@ -34,8 +34,7 @@ TEST(Place, SpaceTestOfferedMarkingAndArcs) {
   EXPECT_EQ(plain->content(), "0,4,8,9");
   // A second arc to the same transition replaces the multiplicity and lists the transition again.
   Transition* t = net.transition("T", 5, {});
-  net.linkPlaceToTransition("Plain", "T", 1);
-  net.linkPlaceToTransition("Plain", "T", 3);
+  net.linkPlaceToTransition("Plain", "T", 1), net.linkPlaceToTransition("Plain", "T", 3);
   EXPECT_EQ(plain->getOutTransitionMultiplicity(5), 3);
   EXPECT_EQ(plain->getOutTransitions().size(), 2u);
   // A single server is offered the first w tokens of a first-N place.

@@ -5,7 +5,6 @@
 #include "engine/EngineHarness.h"
 
 using namespace enginetest;
-using Options = TestTransition::Options;
 
 namespace {
 
@@ -25,7 +24,7 @@ struct Arc { const char *from, *to; int multiplicity = 1; };
 // Small nets built by hand on one TestNet; places and transitions get consecutive ids.
 struct TransitionTest : testing::Test {
   Place* place(const char* name, unsigned capacity = 0) { return net.place(name, ++ids, capacity); }
-  Transition* transition(const char* name, const Options& options = {}) {
+  Transition* transition(const char* name, const Opt& options = {}) {
     return net.transition(name, ++ids, options);
   }
   void link(std::initializer_list<Arc> arcs) {
@@ -97,8 +96,7 @@ TEST_F(TransitionTest, InfiniteServerFollowsItsDegree) {
 TEST_F(TransitionTest, InfiniteServerGivesBackAndLetsGoTokensOfDroppedBindings) {
   Place *a = place("A"), *b = place("B");
   Transition *t1 = transition("T1"), *t2 = transition("T2", {.infinite = true});
-  link({{"A", "T1"}, {"A", "T2"}, {"B", "T2"}});
-  net.tokens("A", 2), net.tokens("B", 3);
+  link({{"A", "T1"}, {"A", "T2"}, {"B", "T2"}}), net.tokens("A", 2), net.tokens("B", 3);
   for (Transition* t : {t1, t2}) t->startup();
   ASSERT_EQ(t2->getEvents().size(), 2u);
   const Ptr<Token> taken = t1->getNextEvent()->getBoundTokens()->front();
@@ -129,9 +127,8 @@ TEST_F(TransitionTest, InfiniteServerGivesBackAndLetsGoTokensOfDroppedBindings) 
 TEST_F(TransitionTest, PlaceNotifyIgnoredWhileFiring) {
   Place* a = place("A");
   auto* t = new GuardedTransition(&net);
-  link({{"A", "G"}}), net.tokens("A", 1);
-  a->addGlobalGuardTransition(t), t->startup();
-  t->fire(t->getNextEvent(), 1.0);
+  link({{"A", "G"}}), net.tokens("A", 1), a->addGlobalGuardTransition(t);
+  t->startup(), t->fire(t->getNextEvent(), 1.0);
   EXPECT_EQ(t->getNextEvent(), nullptr);  // the guard stays shut
   t->open = true;
   a->addToken(Ptr<Token>(new Token_int(1)));  // not in the event list: searches
@@ -144,8 +141,7 @@ TEST_F(TransitionTest, PlaceNotifyIgnoredWhileFiring) {
 TEST_F(TransitionTest, TimeguardPlaceholderAndConversion) {
   place("A");
   Transition *tg = transition("TG", {.timeguard = true, .opensAfter = 5.0}), *t = transition("T");
-  link({{"A", "TG"}, {"A", "T"}}), net.tokens("A", 1);
-  tg->startup();
+  link({{"A", "TG"}, {"A", "T"}}), net.tokens("A", 1), tg->startup();
   Binding* temp = tg->getNextEvent();
   ASSERT_TRUE(temp && temp->isTempBinding() && tg->isOptimizingTimeguardTransition());
   ASSERT_TRUE(tg->convertTimeguardBinding(temp));

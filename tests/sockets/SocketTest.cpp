@@ -120,27 +120,6 @@ INSTANTIATE_TEST_SUITE_P(, EitherSocket, testing::Values(socket_t::sock_local_do
                                                          socket_t::sock_global_domain),
                          [](const auto& info) { return info.param == 1 ? "Local" : "Tcp"; });
 
-TEST_F(LocalSocket, RingKeepsOneByteFreeAndReadsTheTailFirst) {
-  Socket listener = this->listener();
-  auto [client, server] = connected(*listener);
-  ASSERT_TRUE(server && client->is_ok()) << text_of(*listener);
-  std::vector<char> out(8176), in(8176);
-  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(i * 7);
-  ASSERT_TRUE(client->write(out.data(), 8175));  // fits without a reader
-  auto last = std::async(async, [&] { return client->write(&out[8175], 1); });
-  EXPECT_EQ(last.wait_for(200ms), std::future_status::timeout);
-  ASSERT_EQ(server->read(in.data(), 1, 1, -1), 1);
-  EXPECT_TRUE(last.get() && server->read(&in[1], 8175) && in == out);
-  // Both ends at 8000: 276 bytes go across the end of the ring and come back tail first.
-  ASSERT_TRUE(client->write(&out[1], 8000) && server->read(in.data(), 8000));
-  ASSERT_TRUE(client->write(&out[1], 276));
-  EXPECT_EQ(server->read(in.data(), 1, 4096, -1), 176);
-  EXPECT_EQ(server->read(&in[176], 10, 4096, 0), 100);  // time is up: what is there
-  EXPECT_TRUE(std::equal(&out[1], &out[277], in.begin()));
-  EXPECT_EQ(server->read(in.data(), 1, 1, -2), -1);
-  EXPECT_EQ(text_of(*server), std::strerror(EINVAL));
-}
-
 // Then the peer dies, while this side waits for data, or for space.
 TEST_F(LocalSocket, ForkedPeersMoveAMegabyteEachWayUntilOneDies) {
   std::vector<char> data(1 << 20), got(1 << 20);
@@ -218,9 +197,28 @@ TEST_F(LocalSocket, ObjectsOfOtherUsersOrOpenToThemAreRefused) {
   }
 }
 
-// A peer may write anything into the rings' positions: no copy goes outside a ring, the
-// connection ends for both sides.
-TEST_F(LocalSocket, ImpossibleRingPositionsBreakTheConnectionWithoutACopy) {
+TEST_F(LocalSocket, RingKeepsOneByteFreeReadsTheTailFirstAndBreaksOnImpossiblePositions) {
+  Socket listener = this->listener();
+  auto [writer, reader] = connected(*listener);
+  ASSERT_TRUE(reader && writer->is_ok()) << text_of(*listener);
+  std::vector<char> out(8176), in(8176);
+  for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<char>(i * 7);
+  ASSERT_TRUE(writer->write(out.data(), 8175));  // fits without a reader
+  auto last = std::async(async, [&] { return writer->write(&out[8175], 1); });
+  EXPECT_EQ(last.wait_for(200ms), std::future_status::timeout);
+  ASSERT_EQ(reader->read(in.data(), 1, 1, -1), 1);
+  EXPECT_TRUE(last.get() && reader->read(&in[1], 8175) && in == out);
+  // Both ends at 8000: 276 bytes go across the end of the ring and come back tail first.
+  ASSERT_TRUE(writer->write(&out[1], 8000) && reader->read(in.data(), 8000));
+  ASSERT_TRUE(writer->write(&out[1], 276));
+  EXPECT_EQ(reader->read(in.data(), 1, 4096, -1), 176);
+  EXPECT_EQ(reader->read(&in[176], 10, 4096, 0), 100);  // time is up: what is there
+  EXPECT_TRUE(std::equal(&out[1], &out[277], in.begin()));
+  EXPECT_EQ(reader->read(in.data(), 1, 1, -2), -1);
+  EXPECT_EQ(text_of(*reader), std::strerror(EINVAL));
+
+  // A peer may write anything into the rings' positions: no copy goes outside a ring, the
+  // connection ends for both sides.
   struct Probe : local_win_socket {
     using local_win_socket::local_win_socket, local_win_socket::RcvBuf, local_win_socket::SndBuf;
   };
@@ -228,7 +226,6 @@ TEST_F(LocalSocket, ImpossibleRingPositionsBreakTheConnectionWithoutACopy) {
   const Forgery forgeries[] = {{true, false, false, 2147483000}, {true, false, true, 100000},
                                {true, true, false, -1},          {true, true, true, 8176},
                                {false, true, false, 100000},     {false, false, true, 2147483000}};
-  Socket listener = this->listener();
   char buf[64] = {};
   for (const Forgery& f : forgeries) {
     Probe client(address.c_str());
