@@ -58,7 +58,22 @@ TEST(EventStep, EventListShowsElevenBindingsOfARunThenOneEllipsisLine) {
   EXPECT_EQ(sim.printEventList(list), expected.str());
 }
 
-TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime) {
+TEST(EventStep, PlaceholdersAloneAreADeadMarkingMoveOnBySecondsAndGiveUpPastTheStopTime) {
+  // Beside the placeholder that never converts: nothing, an event beyond the calendar's end (which
+  // no search ever finds), or a placeholder that converts, having no input place, past the stop.
+  struct Case { std::optional<Opt> other; double stop; const char* next; double at; };
+  for (const Case& c : {Case{{}, 0.0, "", 1.0}, Case{det(DateTime::MAX - kOrigin + 1), 0, "", 1},
+                        Case{Opt{.timeguard = true, .opensAfter = 100.0}, 5.0, "late", 100.0}}) {
+    TestNet net([&c](TestNet& n) {
+      guarded(n);
+      if (c.other) n.transition("late", 2, *c.other);
+    });
+    Sim sim(&net, c.stop);  // no stop time: nothing bounds the placeholder's moves
+    EXPECT_EQ(sim.next(), c.next);  // a late event found ends the run by its stop time
+    Transition* guard = net.getTransition("guarded");
+    EXPECT_EQ((*c.next ? sim.events.front() : guard->getNextEvent())->getTime(), kOrigin + c.at);
+  }
+
   TestNet net([](TestNet& n) { guarded(n), n.transition("other", 2, det(2.5)); });
   Sim sim(&net, 3.0);
   const auto placeholderAt = [&](double offset) {
@@ -78,21 +93,4 @@ TEST(EventStep, UnconvertiblePlaceholdersMoveOnBySecondsAndGiveUpPastTheStopTime
   net.getPlace("p")->addToken(Ptr<Token>(new Token_int(7)));
   ASSERT_EQ(sim.next(), "guarded");
   EXPECT_EQ(sim.events.front()->getBoundTokens()->size(), 1u);
-}
-
-TEST(EventStep, PlaceholdersThatCannotConvertAreADeadMarkingAndOneThatConvertsLateIsFound) {
-  // Beside the placeholder that never converts: nothing, an event beyond the calendar's end (which
-  // no search ever finds), or a placeholder that converts, having no input place, past the stop.
-  struct Case { std::optional<Opt> other; double stop; const char* next; double at; };
-  for (const Case& c : {Case{{}, 0.0, "", 1.0}, Case{det(DateTime::MAX - kOrigin + 1), 0, "", 1},
-                        Case{Opt{.timeguard = true, .opensAfter = 100.0}, 5.0, "late", 100.0}}) {
-    TestNet net([&c](TestNet& n) {
-      guarded(n);
-      if (c.other) n.transition("late", 2, *c.other);
-    });
-    Sim sim(&net, c.stop);  // no stop time: nothing bounds the placeholder's moves
-    EXPECT_EQ(sim.next(), c.next);  // a late event found ends the run by its stop time
-    Transition* guard = net.getTransition("guarded");
-    EXPECT_EQ((*c.next ? sim.events.front() : guard->getNextEvent())->getTime(), kOrigin + c.at);
-  }
 }

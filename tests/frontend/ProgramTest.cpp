@@ -171,11 +171,10 @@ TEST(Program, AFirstInterruptEndsTheRunWithTheRowsOfItsReplicationsASecondOneThe
   }
 }
 
-// A short transient run of the model with its logs gives the output recorded from the build
-// before its replications reset the net instead of building it anew: the console lines,
-// results.log, sim.log and trans.log, each by length and hash. The clock's dates and times and the
-// line naming the program's path are left out; the lengths and hashes a run gives are printed, to
-// be recorded anew when a change of the results is meant.
+// A short transient run of the model with its logs gives the console lines, results.log, sim.log
+// and trans.log recorded, by length and hash, from the build before its replications reset the net
+// instead of building it anew; without the clock's dates and times and the line naming the path.
+// A failure prints what a run gives, to be recorded anew when a change of the results is meant.
 TEST(Program, AShortTransientRunGivesTheRecordedOutput) {
   Program program;
   const std::string args = "-T --mstart 0 --mstop 120 --nofsampling 4 --epsmax 99 --seed 3";

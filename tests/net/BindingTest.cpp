@@ -10,7 +10,7 @@
 using testnet::TestTransition;
 using Kind = TestTransition::Options::Kind;
 
-TEST(Binding, TakesTimeKindAndIdentityFromItsTransition) {
+TEST(Binding, TakesTimeKindAndIdentityFromItsTransitionAndOrdersByTimePriorityAndId) {
   TestTransition plain(
       1, "plain", nullptr,
       {.firingWeight = 0.5, .priority = 1, .kind = Kind::deterministic, .delay = 2.5});
@@ -35,15 +35,13 @@ TEST(Binding, TakesTimeKindAndIdentityFromItsTransition) {
   EXPECT_EQ(testing::PrintToString(restored),
             "Binding[FIRE, plain, ID: 12, time: 100.5, prio: 1, weight: 1]");
   EXPECT_EQ(Binding(DateTime(1.0)).getID(), id + 2);
-}
 
-TEST(Binding, EventSetOrderAndSentinelAssignment) {
-  TestTransition t(1, "t", nullptr, {});
+  // The event set: the earliest first, then the higher priority, then the lower id.
   std::list<Binding> owned;
   std::set<Binding*, DerefLess<Binding*>> events;
-  for (auto [id, time, priority] : std::vector<std::tuple<Counter, double, int>>{
+  for (auto [given, time, priority] : std::vector<std::tuple<Counter, double, int>>{
            {5, 10.0, 0}, {3, 10.0, 0}, {9, 10.0, 2}, {1, 11.0, 5}, {7, 9.999, 0}, {4, 10.0, 2}})
-    events.insert(&owned.emplace_back(id, &t, DateTime(time), priority, 1.0, true, nullptr));
+    events.insert(&owned.emplace_back(given, &plain, DateTime(time), priority, 1.0, true, nullptr));
   std::vector<Counter> order;
   for (const Binding* b : events) order.push_back(b->getID());
   EXPECT_EQ(order, (std::vector<Counter>{7, 4, 9, 3, 5, 1}));

@@ -148,24 +148,6 @@ TEST_F(LocalSocket, ForkedPeersMoveAMegabyteEachWayUntilOneDies) {
   }
 }
 
-TEST_F(LocalSocket, ClientsWaitBoundedForAListenerAndConnectOnceItListens) {
-  Forked([&] { return listen(address)->is_ok() ? raise(SIGKILL) : 1; }).wait();  // leaves its name
-  EXPECT_EQ(text_of(*dial(1)), "connection timeout expired");
-  for (const char* other : {"localhost:4000", "127.0.0.1", static_cast<const char*>(nullptr)})
-    EXPECT_EQ(text_of(*Socket(socket_t::connect(other, socket_t::sock_any_domain, 1, 0))),
-              other ? "connection timeout expired" : "socket not opened");
-
-  std::future<Socket> early[2];
-  for (auto& client : early) client = std::async(async, [&] { return dial(); });
-  sleep_for(100ms);
-  const std::string hashed = address + std::string(300, '/');  // too long for a file name
-  Socket listener = listen(address), other = listen(hashed);
-  ASSERT_TRUE(listener->is_ok() && other->is_ok()) << text_of(*listener);
-  EXPECT_EQ(text_of(*listen(hashed)), std::strerror(EADDRINUSE));  // the same hashed name
-  Socket served[] = {Socket(listener->accept()), Socket(listener->accept())};
-  for (auto& client : early) EXPECT_TRUE(served[0] && served[1] && client.get()->is_ok());
-}
-
 // Names are easy to guess and anyone may create objects beside ours: only this user's own are used.
 TEST_F(LocalSocket, ObjectsOfOtherUsersOrOpenToThemAreRefused) {
   const mode_t mask = umask(0277);
@@ -243,7 +225,7 @@ TEST_F(LocalSocket, RingKeepsOneByteFreeReadsTheTailFirstAndBreaksOnImpossiblePo
   }
 }
 
-TEST_F(LocalSocket, OfListenersRacingForALeftOverNameExactlyOneWins) {
+TEST_F(LocalSocket, OfListenersRacingForALeftOverNameOneWinsAndClientsWaitBoundedForOne) {
   for (int round = 0; round < 200; ++round) {
     Forked([&] { return listen(address)->is_ok() ? raise(SIGKILL) : 1; }).wait();
     std::vector<Socket> racers(2 + round % 7);
@@ -262,6 +244,22 @@ TEST_F(LocalSocket, OfListenersRacingForALeftOverNameExactlyOneWins) {
     }
     ASSERT_EQ(owners, 1) << "round " << round;
   }
+
+  Forked([&] { return listen(address)->is_ok() ? raise(SIGKILL) : 1; }).wait();  // leaves its name
+  EXPECT_EQ(text_of(*dial(1)), "connection timeout expired");
+  for (const char* other : {"localhost:4000", "127.0.0.1", static_cast<const char*>(nullptr)})
+    EXPECT_EQ(text_of(*Socket(socket_t::connect(other, socket_t::sock_any_domain, 1, 0))),
+              other ? "connection timeout expired" : "socket not opened");
+
+  std::future<Socket> early[2];
+  for (auto& client : early) client = std::async(async, [&] { return dial(); });
+  sleep_for(100ms);
+  const std::string hashed = address + std::string(300, '/');  // too long for a file name
+  Socket listener = listen(address), other = listen(hashed);
+  ASSERT_TRUE(listener->is_ok() && other->is_ok()) << text_of(*listener);
+  EXPECT_EQ(text_of(*listen(hashed)), std::strerror(EADDRINUSE));  // the same hashed name
+  Socket served[] = {Socket(listener->accept()), Socket(listener->accept())};
+  for (auto& client : early) EXPECT_TRUE(served[0] && served[1] && client.get()->is_ok());
 }
 
 TEST(TcpSocket, FailedConnectsAndListenersSayWhy) {

@@ -137,6 +137,9 @@ struct MarkingMeasure : MeasureObj {
     const int n = net->getPlace(placeName.c_str())->getMarkingSize();
     return atLeast > 0 ? (n >= atLeast ? 1.0 : 0.0) : n;
   }
+  std::vector<double> means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
+  std::vector<double> halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
+  double last() const { return lastTime; }
   std::string placeName;
   bool timeAveraged;
   int atLeast;
@@ -150,12 +153,7 @@ struct ImportanceMeasure : MarkingMeasure {
   double measure(double) override { return count(); }
 };
 
-struct Probe : MarkingMeasure {  // whose estimates can be read
-  using MarkingMeasure::MarkingMeasure;
-  std::vector<double> means() const { return {AveragedMean.begin(), AveragedMean.end()}; }
-  std::vector<double> halfWidths() const { return {DeltaX.begin(), DeltaX.end()}; }
-  double last() const { return lastTime; }
-};
+using Probe = MarkingMeasure;  // a measure whose estimates the tests read
 
 template <class M = Probe>
 void measure(TestNet& n, const char* name, const char* place, bool timeAveraged, int atLeast = 0) {

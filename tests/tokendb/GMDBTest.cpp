@@ -26,14 +26,13 @@ const char* const TABLES[] = {
     "(14, 1, 'c', 0, NULL, 1099511627776)",
     "INSERT INTO 1_tokens_container VALUES (-7, 10, 1), (102, 12, 1), (103, 10, 3), (104, 13, 2), "
     "(105, 14, 1)"};
-// The rows as read, in id order: texts longer than the buffer are cut to 511 characters, NULL
-// reads as zero.
+// The rows as read, by id (the reads have no ORDER BY): texts longer than the buffer are cut to
+// 511 characters, NULL reads as zero.
 const std::string ROWS[] = {
     "-7 Queue|Value=-5|NOTE=a|flag=1|Stamp=2024-02-29 13:45:06",
     "102 Queue|Value=2147483647|NOTE=" + std::string(511, 'n') + "|flag=1|Stamp=",
     "103 " + std::string(511, 'x') + "|Value=-5|NOTE=a|flag=1|Stamp=2024-02-29 13:45:06",
     "104 Server|Value=0|NOTE=|flag=0|Stamp=", "105 Queue|Value=1|NOTE=c|flag=0|Stamp="};
-// The reads have no ORDER BY, so results are sorted by id.
 const auto byId = [](auto* a, auto* b) { return a->id < b->id; };
 
 // A row as "id place|name=value|...", each value as its buffer type gives it.
