@@ -18,7 +18,7 @@ static_assert(sizeof(Ptr<Node>) == 2 * sizeof(void*));
 
 std::uint64_t count(const Ptr<Node>& p) { return p.GetRefObject()->GetActiveCount(); }
 
-TEST(PtrTest, CountsCopiesAndCastsAndDeletesOnceWithLastReference) {
+TEST(PtrTest, CountsCopiesAndCastsDeletesOnceWithLastReferenceAndReleasesHoldersSafely) {
   destroyed = 0;
   Ptr<Node> null;
   {
@@ -48,9 +48,8 @@ TEST(PtrTest, CountsCopiesAndCastsAndDeletesOnceWithLastReference) {
   EXPECT_TRUE(destroyed == 2 && count(p) == 1);
   p = new Node;
   EXPECT_EQ(destroyed, 3);
-}
 
-TEST(PtrTest, ReleasingTheObjectThatHoldsTheSourceOrTheTargetIsSafe) {
+  // Releasing the object that holds the source or the target of an assignment is safe.
   destroyed = 0;
   // a -> b -> c: a's link takes over b's own link while b dies with the assignment.
   Ptr<Node> a(new Node);

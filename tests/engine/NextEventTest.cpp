@@ -43,8 +43,7 @@ void importance(TestNet& n) { mm1(0.5)(n), n.addMeasure(new ImportanceMeasure(&n
 // What a run shows: its console lines, the results file, the simulation and transition logs (the
 // tokens' wall-clock creation times taken out) and the next number of every stream.
 std::string trace(void (*build)(TestNet&), int mode, double stop, bool walk) {
-  seed(77);
-  Binding::idCounter = Token::tokenCounter = 1000;
+  seed(77), Binding::idCounter = Token::tokenCounter = 1000;
   TestNet net(build);
   Walking sim(&net, stop, 5, mode, walk);
   MainClass::getLog()->open();

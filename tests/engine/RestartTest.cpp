@@ -13,9 +13,9 @@ namespace {
 
 using Event = std::tuple<std::string, double, double>;  // transition, seconds from start, weight
 
-// The first 1000 events the engine accumulates; attached to no place, so only the engine calls it.
+// The first 1000 events accumulated since the last build; in no place, only the engine calls it.
 struct Recorder : Probe {
-  Recorder(NetClass* n, const char* place) : Probe("events", n, place, true) {}
+  Recorder(NetClass* n, const char* place) : Probe("events", n, place, true) { events.clear(); }
   void accum(const Binding* b, double w) override {
     if (events.size() < 1000)
       events.emplace_back(b->getBoundTransition()->getName(), b->getTime() - kOrigin, w);
@@ -124,7 +124,6 @@ TEST(Restart, ThreeRepeatsDivideTheWeightAndPutTheFallingPathBackTwice) {
     n.addMeasure(new ImportanceMeasure(&n, "p")), n.addMeasure(new Recorder(&n, "p"));
   });
   Sim sim(&net, 3.5, 1, 2, 0.0);
-  Recorder::events.clear();
   EXPECT_TRUE(
       sim.restart(3, 1.0, 2.0, 0).ends_with("\n\nABORT SIMULATION. REACHED MAXIMUM MODEL TIME."));
   // The level is the token count. The rise to 1 at +1 splits (weight 1/3), the rise to 2 at +2
@@ -155,7 +154,6 @@ TEST(Restart, EveryCrossingsWeightsAddUpToOneWhenAJumpSkipsALevel) {
     n.addMeasure(new ImportanceMeasure(&n, "p")), n.addMeasure(new Recorder(&n, "p"));
   });
   Sim sim(&net, 5.0, 1, 2, 0.0);
-  Recorder::events.clear();
   sim.restart(2, 1.0, 3.0, 1);
   std::map<std::string, double> sums;
   for (const auto& [name, time, weight] : Recorder::events) sums[name] += weight;
@@ -168,8 +166,7 @@ TEST(Restart, WithOneRepeatFiresAsAStationaryRunDoes) {
     seed(4242);
     TestNet net([](TestNet& n) { rareMM1(n), n.addMeasure(new Recorder(&n, "queue")); });
     Sim sim(&net, 3000.0, 1, mode, 0.0);
-    Recorder::events.clear();
-    sim.restart(1, 1.0, 7.0, 5);
+      sim.restart(1, 1.0, 7.0, 5);
     fired[mode - 1] = Recorder::events;
   }
   ASSERT_EQ(fired[0].size(), 1000u);

@@ -63,7 +63,7 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
   }
 }
 
-TEST(TransientRun, RunTimeLimitOf15AbortsAndWarnsBelowSixReplicationsAnd0IsNone) {
+TEST(TransientRun, TimeLimitsAbortAndWarnBelowSixReplicationsInterruptsDropTheReplicationTheyCut) {
   // No sampling points asked for: one, at the start, read once per replication.
   const auto run = [](auto probe, unsigned int secmax, const std::string& out, int loops) {
     TestNet net([](TestNet& n) { cycling<typename decltype(probe)::type>(n, false); });
@@ -77,10 +77,8 @@ TEST(TransientRun, RunTimeLimitOf15AbortsAndWarnsBelowSixReplicationsAnd0IsNone)
       "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n0 REPLICATIONS", 0);
   // A success at the limit stands.
   run(std::type_identity<AgingProbe<50>>(), 15, kSuccess + ending(1, 50), 50);
-  run(std::type_identity<AgingProbe<1>>(), 0, kSuccess + ending(1, 50), 50);
-}
+  run(std::type_identity<AgingProbe<1>>(), 0, kSuccess + ending(1, 50), 50);  // 0 is no limit
 
-TEST(TransientRun, AnInterruptTakesOutTheReplicationItCutsAndKeepsTheRowsBeforeIt) {
   // Five points a replication, one event on each after the first: the 37th reading, at the second
   // point of the eighth replication, asks the run to end; it does at the next event.
   TestNet net([](TestNet& n) { cycling<AgingProbe<37, true>>(n, false); });
@@ -91,7 +89,8 @@ TEST(TransientRun, AnInterruptTakesOutTheReplicationItCutsAndKeepsTheRowsBeforeI
   EXPECT_EQ(active(net).means(), Values(5, 1.0));
 }
 
-TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeTheRunTimeLimitAndAnInterrupt) {
+TEST(StationaryRun, EndsAtADeadMarkingStopTimeLimitOrInterruptAndAConstantSucceedsAtTheTenthBatch) {
+  InOwnFolder folder;
   seed(61);
   const std::string aborted = "\nABORTED SIMULATION. ";
   // The net, the stop time, the limit, and the whole output at the dead marking, else its end.
@@ -113,10 +112,7 @@ TEST(StationaryRun, StopsAtADeadMarkingTheStopTimeTheRunTimeLimitAndAnInterrupt)
     // The event crossing the stop time fired.
     EXPECT_TRUE(stop != 1000.0 || sim.getCurrentSimulationTime() > kOrigin + 1000.0);
   }
-}
 
-TEST(StationaryRun, ConstantMeasureSucceedsAtTheTenthBatchEndAndWritesTheResults) {
-  InOwnFolder folder;
   TestNet net([](TestNet& n) { cycling(n, true); });
   // No stop time: the results then report the start minus the interval (86400 - 36400).
   Sim sim(&net, 0.0, 1, 1, 0.05, 0, 36400.0);

@@ -58,7 +58,7 @@ struct ReportedMeasure : MeasureObj {
 
 }  // namespace
 
-TEST(SimulationObject, ResultLinesAreGroupedPerModeAndExitComesLast) {
+TEST(SimulationObject, ResultLinesAreGroupedPerModeExitComesLastAndReachASameHostPeer) {
   TestNet net([](TestNet&) {});
   ReportedMeasure watched("load", true, false, {2.5, 0.5}), idle("idle", false, false, {1.0, 0.1});
   ReportedMeasure summed("served", true, true, {0.75, 0.25}), unanalysed("wait", true, false);
@@ -87,6 +87,19 @@ TEST(SimulationObject, ResultLinesAreGroupedPerModeAndExitComesLast) {
     sim.reset();
     EXPECT_EQ(recorder.taken(), Writes{"EXIT;0\n"});
   }
+  const std::string resport = "results-" + std::to_string(getpid());  // no ':': same host
+  Forked peer([&] {
+    std::unique_ptr<socket_t> listener(socket_t::create_local(resport.c_str(), 1));
+    std::unique_ptr<socket_t> connection(listener->accept());
+    std::string received;
+    char piece[64];
+    for (int n; connection && (n = connection->read(piece, 1, sizeof piece, 30)) > 0;)
+      received.append(piece, n);
+    return received == "NETNAME;video\nXTICKFORMAT;3\nTIME;86400\nEXIT;0\n" ? 0 : 1;
+  });
+  EXPECT_EQ(printed([&] { TestSim(&net, 1, nullptr, resport.c_str()).init(); }),
+            "Try to connect to: " + resport + "\nconnection established..\n");
+  EXPECT_EQ(peer.wait(), 0);
 }
 
 // Without a socket the reports go to the sim log: before init they are only noted; after it a
@@ -117,21 +130,4 @@ TEST(SimulationObject, ReportsWithoutASocketGoToTheSimLog) {
             "meassureOut not initialized for measure object: 2.5\n"
             "************** starting init()... *****************\n" +
                 report + "T<Transition>;1\n\n" + place + place);
-}
-
-TEST(SimulationObject, SameHostPeerReceivesHeaderAndExit) {
-  const std::string resport = "results-" + std::to_string(getpid());  // no ':': same host
-  Forked peer([&] {
-    std::unique_ptr<socket_t> listener(socket_t::create_local(resport.c_str(), 1));
-    std::unique_ptr<socket_t> connection(listener->accept());
-    std::string received;
-    char piece[64];
-    for (int n; connection && (n = connection->read(piece, 1, sizeof piece, 30)) > 0;)
-      received.append(piece, n);
-    return received == "NETNAME;video\nXTICKFORMAT;3\nTIME;86400\nEXIT;0\n" ? 0 : 1;
-  });
-  TestNet net([](TestNet&) {});
-  EXPECT_EQ(printed([&] { TestSim(&net, 1, nullptr, resport.c_str()).init(); }),
-            "Try to connect to: " + resport + "\nconnection established..\n");
-  EXPECT_EQ(peer.wait(), 0);
 }

@@ -23,16 +23,6 @@ void play(TestNet& n) {
   measure(n, "inQ", "q", false);
 }
 
-// A loopback listener on any free port, written back; -1 on failure.
-int listener(int& port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  auto* at = reinterpret_cast<sockaddr*>(&a);
-  socklen_t size = sizeof a;
-  if (bind(fd, at, size) | listen(fd, 1) | getsockname(fd, at, &size)) return close(fd), -1;
-  return port = ntohs(a.sin_port), fd;
-}
-
 // The game in a child process, so that one that dies or hangs cannot take the tests with it. The
 // game is gone, and its result socket closed, before the process ends.
 Forked game(const std::string& resport = "NULL", bool quiet = false) {
@@ -66,9 +56,13 @@ struct Gui {
 
 TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines) {
   if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
-  int port = 0;
-  const int results = listener(port);
-  Forked peer = game("127.0.0.1:" + std::to_string(port));
+  // The result socket's peer: a loopback listener on any free port.
+  const int results = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+  socklen_t size = sizeof a;
+  auto* at = reinterpret_cast<sockaddr*>(&a);
+  ASSERT_EQ(bind(results, at, size) | listen(results, 1) | getsockname(results, at, &size), 0);
+  Forked peer = game("127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
   Gui gui;
   const std::string changed = "PLACES:q;p#TRANSITIONS:T1;T3#BREAKPOINTS:5#\n";
   const std::string t0 = "00:00:00@01/01/0001\n";
