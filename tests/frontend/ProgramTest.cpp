@@ -211,8 +211,7 @@ TEST(Program, PlacesTheFramesOfTheTokenDatabaseExample) {
   if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   Program program;
   const std::string dir = server, db = "program_test_" + std::to_string(getpid()),
-                    sql = "mariadb --no-defaults --socket='" + dir +
-                          "/mysql.sock' -uraruzev -praruzev ";
+                    sql = "mariadb --no-defaults -uraruzev -praruzev -S '" + dir + "/mysql.sock' ";
   ASSERT_EQ(std::system((sql + "-e 'CREATE DATABASE " + db + "'").c_str()), 0);
   EXPECT_EQ(
       std::system((sql + db + " <'" VUDI_SOURCE_DIR "/scripts/token-db-example.sql'").c_str()), 0);

@@ -56,7 +56,7 @@ TEST(StudentDistr, ReadsTableColumnsInterpolatesAndFallsBackToNormal) {
   }
 }
 
-TEST(MeasureObj, TransientAnalysisKeepsRunningStatisticsAndThePercentRuleLowersTheRequiredPortion) {
+TEST(MeasureObj, AnalysesKeepRunningStatisticsHonourThePercentRuleAndNeedTenUncorrelatedBatches) {
   Probe probe(10.0);
   EXPECT_FALSE(probe.replicate(2.0, 0));
   EXPECT_EQ(probe.AveragedMean, Values{2.0});
@@ -84,10 +84,8 @@ TEST(MeasureObj, TransientAnalysisKeepsRunningStatisticsAndThePercentRuleLowersT
   EXPECT_FALSE(rule.measure_reached_precision(2500, 11, false));  // 3 > floor(11 * 0.2)
   EXPECT_TRUE(rule.measure_reached_precision(10000, 1, true));  // portion 0: always passes
   EXPECT_TRUE(rule.measure_reached_precision(2500, 1, true));   // and is never raised again
-}
 
-TEST(MeasureObj, StationaryAnalysisNeedsTenUncorrelatedBatchesAndAQuantile) {
-  // Alternating 1 and 3: mean 2, batch variance 10/9, lag-1 autocorrelation -0.9.
+  // Stationary: alternating 1 and 3 give mean 2, batch variance 10/9, lag-1 autocorrelation -0.9.
   const Values alternating{1, 3, 1, 3, 1, 3, 1, 3, 1, 3};
   struct Case { Values block; double alpha, epsMax; bool precise; };
   for (const auto& [block, alpha, epsMax, precise] : {
@@ -96,15 +94,15 @@ TEST(MeasureObj, StationaryAnalysisNeedsTenUncorrelatedBatchesAndAQuantile) {
            Case{alternating, 0.3, 1e9, false},                   // confidence 70: no quantile
            Case{{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, 0.05, 1e9, false},  // correlated
            Case{Values(10, 0.0), 0.05, 1e9, false}}) {
-    Probe probe(epsMax);
-    probe.alpha = alpha;
+    Probe batches(epsMax);
+    batches.alpha = alpha;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(probe.analyse(block), precise) << block.size() << " " << alpha << " " << epsMax;
+    EXPECT_EQ(batches.analyse(block), precise) << block.size() << " " << alpha << " " << epsMax;
     testing::internal::GetCapturedStdout();
   }
-  Probe probe;
-  probe.analyse(alternating);
-  EXPECT_NEAR(probe.DeltaX.back(), (2.262 + (2.821 - 2.262) * (0.025 / 0.03)) / 3.0, 1e-12);
+  Probe batches;
+  batches.analyse(alternating);
+  EXPECT_NEAR(batches.DeltaX.back(), (2.262 + (2.821 - 2.262) * (0.025 / 0.03)) / 3.0, 1e-12);
 }
 
 TEST(MeasureObj, WritesResultsByteExact) {
