@@ -66,11 +66,9 @@ void shared(TestNet& n) {
   n.place("a", 1), n.place("b", 2), n.place("c", 3, 2);
   step(n, "a", "spread", 1, Opt::exponential(1.0, true), "c");
   step(n, "b", "take", 2, Opt::exponential(1.0), "c");
-  n.transition("wait", 3, {.timeguard = true}), n.linkPlaceToTransition("c", "wait", 1);
-  n.tokens("a", 4);
+  step(n, "c", "wait", 3, {.timeguard = true}, nullptr), n.tokens("a", 4);
   const Ptr<Token> first = n.getPlace("a")->getFullMarking().front();
-  n.getPlace("b")->addToken(first), n.getPlace("b")->addToken(first);
-  measure(n, "inC", "c", true);
+  n.getPlace("b")->addToken(first), n.getPlace("b")->addToken(first), measure(n, "inC", "c", true);
 }
 
 // What a restore must give back; token objects are numbered in the order met, so sharing shows.

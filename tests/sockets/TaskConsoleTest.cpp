@@ -13,9 +13,6 @@
 
 namespace {
 
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStdout;
-
 std::promise<task*> started[2];
 std::atomic<bool> went_on{false};
 
@@ -54,9 +51,9 @@ TEST(Console, OutputGoesToTheActiveConsole) {
     EXPECT_STREQ(line, "typed\n");
   }
   // A console that is gone hands back to the default one, which writes to standard output.
-  CaptureStdout();
+  testing::internal::CaptureStdout();
   console::output("back %d", 5);
-  EXPECT_EQ(GetCapturedStdout(), "back 5");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "back 5");
 }
 
 TEST(ConsoleDeathTest, ErrorWritesItsMessageAndAborts) {
