@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
 #include <functional>
 #include <iostream>
 #include <iterator>
@@ -63,7 +64,6 @@ Transition::Transition(int uniqueid, const char* name, NetClass* net,
 }
 
 Transition::~Transition() {
-  if (logFile.is_open()) logFile.close();
   clearTempBindingList(&candidates);
   deleteAllBindings();
   if (eventQueue != nullptr) eventQueue->withdraw();
@@ -96,7 +96,7 @@ void Transition::openLogfile(const std::string& name, const std::string& descrip
                              std::ios::openmode mode) {
   logFileName = Logging::instance().getLogDir() + "/" + name;
   if (std::ostream* out = Logging::trans()) *out << "Opening " << logFileName << " ..." << std::endl;
-  logFile.open(logFileName, mode);
+  std::fstream logFile(logFileName, mode);
   logging = logFile.is_open();
   if (logging) {
     if (description.empty()) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <fstream>
+#include <ios>
 #include <list>
 #include <map>
 #include <ostream>
@@ -224,7 +224,8 @@ class Transition : public DefaultGM {
   bool immediate = false;
   bool displaying = false;
   bool logging = false;
-  std::fstream logFile;
+  // The per-transition log file is written and closed when it is set, so no stream is kept: one
+  // kept per transition would be set up again at every rebuild of the net, with logging off too.
   std::string logFileName;
   int id;
   bool localGuard;
