@@ -1,7 +1,9 @@
 #include "model/ImplementedNetClass.h"
 
+#include <cstddef>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <string>
 
 #include "model/MeasureObj_Execution__thread__pool__in__use.h"
@@ -30,14 +32,15 @@ const char* const PLACES[] = {POOL,          "Canny_executed", "Canny_main", "Ca
                               "Canny_out1",  "Video_executed", "Video_out1", "Output_executed",
                               "Output_main", "Output_in_1"};
 
-using Create = Transition* (*)(int id, const char* name, NetClass* net, PlaceIdentMap places,
+using Create = Transition* (*)(int id, const char* name, NetClass* net, const PlaceIdentMap& places,
                                bool immediate);
 
 template <class Class>
-Transition* create(int id, const char* name, NetClass* net, PlaceIdentMap places, bool immediate) {
+Transition* create(int id, const char* name, NetClass* net, const PlaceIdentMap& places,
+                   bool immediate) {
   // Timed transitions draw no weight and no priority; immediate ones share priority 1.
-  return new Class(id, name, net, std::move(places), "", immediate ? 1.0 : 0.0, immediate ? 1 : 0,
-                   !immediate, false, false, false);
+  return new Class(id, name, net, places, "", immediate ? 1.0 : 0.0, immediate ? 1 : 0, !immediate,
+                   false, false, false);
 }
 
 // In id order, from 1.
@@ -94,40 +97,80 @@ const Arc ARCS[] = {
     {false, "Output_main", "Output_ready"},
 };
 
+constexpr std::size_t PLACE_COUNT = std::size(PLACES);
+constexpr std::size_t TRANSITION_COUNT = std::size(TRANSITIONS);
+
+// What the tables above give every build alike, worked out once: each transition's places under
+// their own names, and each arc's place and transition as positions in PLACES and TRANSITIONS, so
+// that a build links its own elements without looking a name up.
+struct Layout {
+  struct Link {
+    bool input;
+    std::size_t place;
+    std::size_t transition;
+  };
+  PlaceIdentMap places[TRANSITION_COUNT];
+  Link links[std::size(ARCS)];
+};
+
+const Layout& layout() {
+  static const Layout made = [] {
+    auto placeAt = [](const char* name) {
+      std::size_t k = 0;
+      while (std::strcmp(PLACES[k], name) != 0) ++k;
+      return k;
+    };
+    auto transitionAt = [](const char* name) {
+      std::size_t k = 0;
+      while (std::strcmp(TRANSITIONS[k].name, name) != 0) ++k;
+      return k;
+    };
+    Layout tables;
+    std::size_t k = 0;
+    for (const Arc& arc : ARCS) {
+      const std::size_t transition = transitionAt(arc.transition);
+      tables.places[transition].emplace(arc.place, arc.place);
+      tables.links[k++] = {arc.input, placeAt(arc.place), transition};
+    }
+    return tables;
+  }();
+  return made;
+}
+
 }  // namespace
 
 void ImplementedNetClass::buildNet() {
-  int id = 0;
-  for (const char* name : PLACES) {
-    auto* place = new Place(++id, name, this, false, 0);
+  const Layout& model = layout();
+  Place* places[PLACE_COUNT];
+  for (std::size_t k = 0; k < PLACE_COUNT; ++k) {
+    auto* place = new Place(static_cast<int>(k + 1), PLACES[k], this, false, 0);
     place->setWatch(false);
     addPlace(place);
+    places[k] = place;
   }
 
-  id = 0;
-  for (const TransitionKind& kind : TRANSITIONS) {
-    // Each of the transition's places under its own name.
-    PlaceIdentMap places;
-    for (const Arc& arc : ARCS) {
-      if (std::strcmp(arc.transition, kind.name) == 0) places[arc.place] = arc.place;
-    }
-    Transition* transition = kind.create(++id, kind.name, this, places, kind.immediate);
+  Transition* transitions[TRANSITION_COUNT];
+  for (std::size_t k = 0; k < TRANSITION_COUNT; ++k) {
+    const TransitionKind& kind = TRANSITIONS[k];
+    Transition* transition =
+        kind.create(static_cast<int>(k + 1), kind.name, this, model.places[k], kind.immediate);
     transition->setDisplaying(false);
     transition->setWatch(std::strcmp(kind.name, WATCHED) == 0);
     transition->setImmediate(kind.immediate);
     transition->setLogfile("", "");
     addTransition(transition);
+    transitions[k] = transition;
   }
 
-  for (const Arc& arc : ARCS) {
-    if (arc.input) {
-      linkPlaceToTransition(arc.place, arc.transition, 1);
+  for (const Layout::Link& link : model.links) {
+    if (link.input) {
+      linkIntoTransition(places[link.place], transitions[link.transition], 1);
     } else {
-      linkTransitionToPlace(arc.transition, arc.place, 1);
+      linkOutOfTransition(transitions[link.transition], places[link.place], 1);
     }
   }
 
-  Place* pool = getPlace(POOL);
+  Place* pool = places[0];
   measure_Execution__thread__pool__in__use = new MeasureObj_Execution__thread__pool__in__use(this);
   pool->addMeasure(measure_Execution__thread__pool__in__use);
   addMeasure(measure_Execution__thread__pool__in__use);

@@ -10,7 +10,7 @@ ModelTransition::ModelTransition(int uniqueid, const char* name, NetClass* net,
     : Transition(uniqueid, name, net, places, std::move(pagePath), firingWeight, priority, exp,
                  takeFirst, isInfinite, hasLocalGuard) {}
 
-Place& ModelTransition::bindPlace(PlaceIdentMap& places, const char* name) {
+Place& ModelTransition::bindPlace(const PlaceIdentMap& places, const char* name) {
   Place* place = net->getPlace(&places, name);
   if (place == nullptr) {
     const std::string expression = "place \"" + std::string(name) + "\" of " + getName() + " bound";

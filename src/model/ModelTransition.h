@@ -24,7 +24,7 @@ class ModelTransition : public Transition {
   // The net's place for one of this transition's place names. A name missing from the map or the
   // net ends the run with an assertion that names it, so that no reference to a missing place is
   // ever kept.
-  Place& bindPlace(PlaceIdentMap& places, const char* name);
+  Place& bindPlace(const PlaceIdentMap& places, const char* name);
 
   // At most one candidate, in the transition's own list: for each input place in arc order, its
   // first offered token of the matching type; none when some place has none. The tokens are

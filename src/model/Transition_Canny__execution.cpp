@@ -5,7 +5,7 @@
 #include "model/Token_Data.h"
 
 Transition_Canny__execution::Transition_Canny__execution(int uniqueid, const char* name,
-                                                         NetClass* net, PlaceIdentMap places,
+                                                         NetClass* net, const PlaceIdentMap& places,
                                                          std::string pagePath, double firingWeight,
                                                          int priority, bool exp, bool takeFirst,
                                                          bool isInfinite, bool hasLocalGuard)

@@ -6,7 +6,7 @@
 #include "net/Token_int.h"
 
 Transition_Canny__ready::Transition_Canny__ready(int uniqueid, const char* name, NetClass* net,
-                                                 PlaceIdentMap places, std::string pagePath,
+                                                 const PlaceIdentMap& places, std::string pagePath,
                                                  double firingWeight, int priority, bool exp,
                                                  bool takeFirst, bool isInfinite,
                                                  bool hasLocalGuard)

@@ -4,12 +4,10 @@
 
 #include "model/Token_Data.h"
 
-Transition_Output__execution::Transition_Output__execution(int uniqueid, const char* name,
-                                                           NetClass* net, PlaceIdentMap places,
-                                                           std::string pagePath,
-                                                           double firingWeight, int priority,
-                                                           bool exp, bool takeFirst,
-                                                           bool isInfinite, bool hasLocalGuard)
+Transition_Output__execution::Transition_Output__execution(
+    int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
+    std::string pagePath, double firingWeight, int priority, bool exp, bool takeFirst,
+    bool isInfinite, bool hasLocalGuard)
     : ModelTransition(uniqueid, name, net, places, std::move(pagePath), firingWeight, priority, exp,
                       takeFirst, isInfinite, hasLocalGuard),
       x_Place(bindPlace(places, "Output_main")),

@@ -6,9 +6,9 @@
 #include "net/Token_int.h"
 
 Transition_Output__post__execution::Transition_Output__post__execution(
-    int uniqueid, const char* name, NetClass* net, PlaceIdentMap places, std::string pagePath,
-    double firingWeight, int priority, bool exp, bool takeFirst, bool isInfinite,
-    bool hasLocalGuard)
+    int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
+    std::string pagePath, double firingWeight, int priority, bool exp, bool takeFirst,
+    bool isInfinite, bool hasLocalGuard)
     : ModelTransition(uniqueid, name, net, places, std::move(pagePath), firingWeight, priority, exp,
                       takeFirst, isInfinite, hasLocalGuard),
       x_Place(bindPlace(places, "Output_executed")),

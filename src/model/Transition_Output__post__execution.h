@@ -9,7 +9,7 @@
 class Transition_Output__post__execution : public ModelTransition {
  public:
   Transition_Output__post__execution(int uniqueid, const char* name, NetClass* net,
-                                     PlaceIdentMap places, std::string pagePath,
+                                     const PlaceIdentMap& places, std::string pagePath,
                                      double firingWeight, int priority, bool exp, bool takeFirst,
                                      bool isInfinite, bool hasLocalGuard);
 

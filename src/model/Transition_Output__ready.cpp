@@ -6,10 +6,10 @@
 #include "net/Token_int.h"
 
 Transition_Output__ready::Transition_Output__ready(int uniqueid, const char* name, NetClass* net,
-                                                   PlaceIdentMap places, std::string pagePath,
-                                                   double firingWeight, int priority, bool exp,
-                                                   bool takeFirst, bool isInfinite,
-                                                   bool hasLocalGuard)
+                                                   const PlaceIdentMap& places,
+                                                   std::string pagePath, double firingWeight,
+                                                   int priority, bool exp, bool takeFirst,
+                                                   bool isInfinite, bool hasLocalGuard)
     : ModelTransition(uniqueid, name, net, places, std::move(pagePath), firingWeight, priority, exp,
                       takeFirst, isInfinite, hasLocalGuard),
       pool_Place(bindPlace(places, "Execution_thread_pool")),

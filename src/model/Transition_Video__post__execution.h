@@ -9,9 +9,9 @@
 class Transition_Video__post__execution : public ModelTransition {
  public:
   Transition_Video__post__execution(int uniqueid, const char* name, NetClass* net,
-                                    PlaceIdentMap places, std::string pagePath, double firingWeight,
-                                    int priority, bool exp, bool takeFirst, bool isInfinite,
-                                    bool hasLocalGuard);
+                                    const PlaceIdentMap& places, std::string pagePath,
+                                    double firingWeight, int priority, bool exp, bool takeFirst,
+                                    bool isInfinite, bool hasLocalGuard);
 
   TempBindingList* generateBindingList() override;
   void moveTokens(TokenList& binding) override;

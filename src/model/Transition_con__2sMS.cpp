@@ -5,7 +5,7 @@
 #include "model/Token_Data.h"
 
 Transition_con__2sMS::Transition_con__2sMS(int uniqueid, const char* name, NetClass* net,
-                                           PlaceIdentMap places, std::string pagePath,
+                                           const PlaceIdentMap& places, std::string pagePath,
                                            double firingWeight, int priority, bool exp,
                                            bool takeFirst, bool isInfinite, bool hasLocalGuard)
     : ModelTransition(uniqueid, name, net, places, std::move(pagePath), firingWeight, priority, exp,

@@ -7,7 +7,7 @@
 // Carries a frame from the video stage to the edge-detection stage.
 class Transition_con__2sMS : public ModelTransition {
  public:
-  Transition_con__2sMS(int uniqueid, const char* name, NetClass* net, PlaceIdentMap places,
+  Transition_con__2sMS(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
                        std::string pagePath, double firingWeight, int priority, bool exp,
                        bool takeFirst, bool isInfinite, bool hasLocalGuard);
 

@@ -7,7 +7,7 @@
 // Carries a frame from the edge-detection stage to the output stage.
 class Transition_con__mC6n : public ModelTransition {
  public:
-  Transition_con__mC6n(int uniqueid, const char* name, NetClass* net, PlaceIdentMap places,
+  Transition_con__mC6n(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
                        std::string pagePath, double firingWeight, int priority, bool exp,
                        bool takeFirst, bool isInfinite, bool hasLocalGuard);
 

@@ -138,7 +138,7 @@ Place* NetClass::getPlace(const std::string& name) { return findNamed(places, na
 
 Place* NetClass::getPlace(int id) { return findById(places, id); }
 
-Place* NetClass::getPlace(PlaceIdentMap* aliases, const char* localName) {
+Place* NetClass::getPlace(const PlaceIdentMap* aliases, const char* localName) {
   auto found = aliases->find(localName);
   if (found == aliases->end()) {
     std::cout << "Couldn't find Place: " << localName << std::endl;

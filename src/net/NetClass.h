@@ -54,7 +54,7 @@ class NetClass {
   Place* getPlace(const char* name);
   Place* getPlace(const std::string& name);
   Place* getPlace(int id);
-  Place* getPlace(PlaceIdentMap* aliases, const char* localName);
+  Place* getPlace(const PlaceIdentMap* aliases, const char* localName);
   Transition* getTransition(const char* name);
   Transition* getTransition(int id);
   const PlaceMap& getPlaces() const { return places; }

@@ -33,8 +33,9 @@ class TempBindingList : public std::vector<TokenList*, PoolAllocator<TokenList*>
   using vector::vector;
   VUDI_POOLED_NEW
 };
-// A transition's local place names mapped to the net's place names.
-using PlaceIdentMap = std::map<std::string, std::string>;
+// A transition's local place names mapped to the net's place names; looked up by C string without
+// a string made for the name.
+using PlaceIdentMap = std::map<std::string, std::string, std::less<>>;
 // A firing delay or time-guard value in seconds.
 using Seconds_T = double;
 

@@ -29,11 +29,11 @@ bool holdsToken(const TokenList& tokens, const Ptr<Token>& token) {
 
 }  // namespace
 
-Transition::Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
+// The model's classes bind their places from the map as they are made; the kernel keeps no copy.
+Transition::Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap&,
                        std::string pagePath, double firingWeight, int priority, bool exp,
                        bool takeFirst, bool isInfinite, bool hasLocalGuard)
     : DefaultGM(name, "Transition", net),
-      places(places),
       isInfinite(isInfinite),
       exp(exp),
       priority(priority),

@@ -200,7 +200,6 @@ class Transition : public DefaultGM {
   std::list<Transition*> couldEnableTransitions;
   std::list<Transition*> couldDisableTransitions;
   std::list<Place*> affectedPlaces;
-  PlaceIdentMap places;
   TokenList notBoundTokens;
   // Per input place, the not-bound tokens offered to the binding search; kept apart so that a
   // search holding the offer of one place is not disturbed by the offer of the next. Emptied
