@@ -88,7 +88,7 @@ void SimSavedState::setSavedAffectedTransitions(
 
 void SimSavedState::checkNeighbours(const Transition* transition) {
   const std::string& name = transition->getName();
-  for (const std::list<Place*>* arcs : {&transition->getInPlaces(), &transition->getOutPlaces()}) {
+  for (const PlaceList* arcs : {&transition->getInPlaces(), &transition->getOutPlaces()}) {
     for (const Place* place : *arcs) {
       if (!isNetElement(net->getPlaces(), place)) {
         fail("place " + place->getName() + " of transition " + name + " is not in the net");

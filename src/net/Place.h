@@ -11,7 +11,14 @@
 #include "net/Token.h"
 
 class MeasureObj;
+class Place;
 class Transition;
+
+// The arcs and neighbours of the net's elements, made anew with the net at every run's rebuild:
+// their nodes and rooms come from the small-object pool.
+using TransitionList = std::list<Transition*, PoolAllocator<Transition*>>;
+using PlaceList = std::list<Place*, PoolAllocator<Place*>>;
+using MeasureVector = std::vector<MeasureObj*, PoolAllocator<MeasureObj*>>;
 
 // A net place: a marking of shared tokens in arrival order, the arcs to and from transitions with
 // their multiplicities, an optional capacity and the measures attached to it.
@@ -33,8 +40,8 @@ class Place : public DefaultGM {
     return multiplicity(inMultiplicities, transitionId);
   }
   void addGlobalGuardTransition(Transition* transition);
-  const std::list<Transition*>& getInTransitions() const { return inTransitions; }
-  const std::list<Transition*>& getOutTransitions() const { return outTransitions; }
+  const TransitionList& getInTransitions() const { return inTransitions; }
+  const TransitionList& getOutTransitions() const { return outTransitions; }
 
   // Tokens.
   void addToken(const Ptr<Token>& token);
@@ -52,7 +59,7 @@ class Place : public DefaultGM {
 
   // Measures and watching.
   void addMeasure(MeasureObj* measure);
-  const std::vector<MeasureObj*>& getMeasures() const { return measures; }
+  const MeasureVector& getMeasures() const { return measures; }
   void setWatch(bool on) { watch = on; }
   // After every firing, for each place it touched: inline, since few places are watched.
   void displContent() {
@@ -65,7 +72,7 @@ class Place : public DefaultGM {
  private:
   // Arc multiplicities by transition id, asked on every search: a place has a handful of arcs, so
   // a short list searched in order beats a tree.
-  using Multiplicities = std::vector<std::pair<int, int>>;
+  using Multiplicities = std::vector<std::pair<int, int>, PoolAllocator<std::pair<int, int>>>;
   static void setMultiplicity(Multiplicities& arcs, int transitionId, int multiplicity);
   static int multiplicity(const Multiplicities& arcs, int transitionId) {
     for (const auto& [id, m] : arcs) {
@@ -76,14 +83,14 @@ class Place : public DefaultGM {
   TokenList& firstTokens(int n);
   void reportMarking();
 
-  std::list<Transition*> inTransitions;
+  TransitionList inTransitions;
   Multiplicities inMultiplicities;
-  std::list<Transition*> outTransitions;
+  TransitionList outTransitions;
   Multiplicities outMultiplicities;
-  std::list<Transition*> globalGuardTransitions;
+  TransitionList globalGuardTransitions;
   TokenList marking;
   TokenList partialMarking;
-  std::vector<MeasureObj*> measures;
+  MeasureVector measures;
   bool firstN;
   bool watch;
   unsigned int capacity;

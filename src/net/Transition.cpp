@@ -19,7 +19,7 @@ namespace {
 
 const char* truth(bool value) { return value ? "TRUE" : "FALSE"; }
 
-bool contains(const std::list<Place*>& places, const Place* place) {
+bool contains(const PlaceList& places, const Place* place) {
   return std::find(places.begin(), places.end(), place) != places.end();
 }
 
@@ -164,7 +164,7 @@ void Transition::startup() {
 
 void Transition::buildAffectedTransitionLists() {
   for (Place* place : inPlaces) {
-    const std::list<Transition*>& producers = place->getInTransitions();
+    const TransitionList& producers = place->getInTransitions();
     couldEnableTransitions.insert(couldEnableTransitions.end(), producers.begin(), producers.end());
   }
   for (Place* place : outPlaces) {
@@ -172,7 +172,7 @@ void Transition::buildAffectedTransitionLists() {
       couldDisableTransitions.push_back(producer);
       if (producer->hasLocalGuard()) couldEnableTransitions.push_back(producer);
     }
-    const std::list<Transition*>& consumers = place->getOutTransitions();
+    const TransitionList& consumers = place->getOutTransitions();
     couldEnableTransitions.insert(couldEnableTransitions.end(), consumers.begin(), consumers.end());
   }
   couldDisableTransitions.remove(this);

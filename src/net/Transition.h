@@ -61,8 +61,8 @@ class Transition : public DefaultGM {
   // Structure.
   void addInPlace(Place* place);
   void addOutPlace(Place* place);
-  const std::list<Place*>& getInPlaces() const { return inPlaces; }
-  const std::list<Place*>& getOutPlaces() const { return outPlaces; }
+  const PlaceList& getInPlaces() const { return inPlaces; }
+  const PlaceList& getOutPlaces() const { return outPlaces; }
   int getID() const { return id; }
   bool hasLocalGuard() const { return localGuard; }
   void addMeasure(MeasureObj* measure);
@@ -92,10 +92,18 @@ class Transition : public DefaultGM {
 
   // Saved-state support. A restore replaces the whole event list through restoreEventList,
   // without notifying anyone: the rest of the net is being restored at the same time.
-  std::list<Transition*> getCouldEnableTransitions() const { return couldEnableTransitions; }
-  std::list<Transition*> getCouldDisableTransitions() const { return couldDisableTransitions; }
-  void setCouldEnableTransitions(const std::list<Transition*>& list) { couldEnableTransitions = list; }
-  void setCouldDisableTransitions(const std::list<Transition*>& list) { couldDisableTransitions = list; }
+  std::list<Transition*> getCouldEnableTransitions() const {
+    return {couldEnableTransitions.begin(), couldEnableTransitions.end()};
+  }
+  std::list<Transition*> getCouldDisableTransitions() const {
+    return {couldDisableTransitions.begin(), couldDisableTransitions.end()};
+  }
+  void setCouldEnableTransitions(const std::list<Transition*>& list) {
+    couldEnableTransitions.assign(list.begin(), list.end());
+  }
+  void setCouldDisableTransitions(const std::list<Transition*>& list) {
+    couldDisableTransitions.assign(list.begin(), list.end());
+  }
   bool getInEventList() const { return inEventList; }
   void setInEventList(bool on) { inEventList = on; }
   void setTimeguardOptimization(bool on) { timeguardOptimization = on; }
@@ -194,12 +202,12 @@ class Transition : public DefaultGM {
   void deleteAllBindings();
   const DateTime& now() const;
 
-  std::list<Place*> inPlaces;
-  std::list<Place*> outPlaces;
+  PlaceList inPlaces;
+  PlaceList outPlaces;
   int boundedOutPlaces = 0;  // output places with a capacity
-  std::list<Transition*> couldEnableTransitions;
-  std::list<Transition*> couldDisableTransitions;
-  std::list<Place*> affectedPlaces;
+  TransitionList couldEnableTransitions;
+  TransitionList couldDisableTransitions;
+  PlaceList affectedPlaces;
   TokenList notBoundTokens;
   // Per input place, the not-bound tokens offered to the binding search; kept apart so that a
   // search holding the offer of one place is not disturbed by the offer of the next. Emptied
@@ -209,7 +217,7 @@ class Transition : public DefaultGM {
   EventList bindings;
   // Each measure once, in address order as a set of pointers holds them; a sorted vector, since
   // every firing walks it twice.
-  std::vector<MeasureObj*> measures;
+  MeasureVector measures;
   Counter fireCount = 0;
   bool inEventList = false;
   bool timeguardOptimization = false;
