@@ -15,10 +15,11 @@
 #endif
 
 // The kernel's small objects (bindings, event-set and token-list nodes, tokens) are made and
-// dropped several times per event; a free list per size class serves them without the general
-// allocator. Sizes are rounded up to whole words: an object whose size is a multiple of 16 lands
-// on a 16-byte boundary, and any other has no stricter alignment than 8, so every object of the
-// fundamental alignments fits. Larger requests go to operator new.
+// dropped several times per event, and the net's places, transitions and measures at every
+// rebuild of the net; a free list per size class serves them without the general allocator. Sizes
+// are rounded up to whole words: an object whose size is a multiple of 16 lands on a 16-byte
+// boundary, and any other has no stricter alignment than 8, so every object of the fundamental
+// alignments fits. Larger requests go to operator new.
 //
 // Each thread has its own free lists, so no lock is taken; an object freed by another thread than
 // the one that made it simply joins that thread's lists. Memory once taken for the pool stays
@@ -26,7 +27,7 @@
 class SmallObjectPool {
  public:
   static constexpr std::size_t kWord = 8;
-  static constexpr std::size_t kLargest = 256;
+  static constexpr std::size_t kLargest = 1024;
 
   static void* allocate(std::size_t bytes) {
     if (bytes > kLargest) return ::operator new(bytes);

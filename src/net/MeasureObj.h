@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/DateTime.h"
+#include "core/SmallObjectPool.h"
 #include "net/BatchMeans.h"
 #include "net/DefaultGM.h"
 
@@ -22,6 +23,8 @@ bool student_level_supported(double level);
 // the samples, the running statistics over replications, the estimates and the precision test.
 class MeasureObj : public DefaultGM {
  public:
+  VUDI_POOLED_NEW
+
   static const unsigned int PREC_LIMIT = 1000;
   // A sampling point whose replications all gave the same value is not precise before this many
   // replications: a point showing one value in three of four replications still shows the other

@@ -24,6 +24,8 @@ using MeasureVector = std::vector<MeasureObj*, PoolAllocator<MeasureObj*>>;
 // their multiplicities, an optional capacity and the measures attached to it.
 class Place : public DefaultGM {
  public:
+  VUDI_POOLED_NEW
+
   Place(int id, const char* name, NetClass* net, bool firstN, unsigned int capacity);
   Place(int id, const char* name, NetClass* net, const PlaceIdentMap& attributes, bool firstN,
         unsigned int capacity);

@@ -26,6 +26,8 @@ class MeasureObj;
 // and the firing delay; this class keeps the event list current incrementally after every firing.
 class Transition : public DefaultGM {
  public:
+  VUDI_POOLED_NEW
+
   using EventList = std::set<Binding*, DerefLess<Binding*>, PoolAllocator<Binding*>>;
 
   Transition(int uniqueid, const char* name, NetClass* net, const PlaceIdentMap& places,
