@@ -32,19 +32,44 @@ void NetClass::release(std::list<MeasureObj*>& list) {
   list.clear();
 }
 
+namespace {
+
+// Empties the map into `spare`.
+template <class Map>
+void keepNodes(Map& map, std::vector<typename Map::node_type>& spare) {
+  while (!map.empty()) spare.push_back(map.extract(map.begin()));
+}
+
+// Enters the element under its name, in a spare node when there is one; false when the name is
+// taken, and the map then keeps the element it holds.
+template <class Map>
+bool enter(Map& map, std::vector<typename Map::node_type>& spare,
+           typename Map::mapped_type element) {
+  if (spare.empty()) return map.emplace(element->getName(), element).second;
+  typename Map::node_type node = std::move(spare.back());
+  spare.pop_back();
+  node.key() = element->getName();
+  node.mapped() = element;
+  auto entered = map.insert(std::move(node));
+  if (!entered.inserted) spare.push_back(std::move(entered.node));
+  return entered.inserted;
+}
+
+}  // namespace
+
 void NetClass::deleteElements() {
   for (auto& [name, place] : places) delete place;
   for (auto& [name, transition] : transitions) delete transition;
-  transitions.clear();
+  keepNodes(transitions, spareTransitionNodes);
   eventQueue.namesChanged();
-  places.clear();
+  keepNodes(places, sparePlaceNodes);
   lastPlaceFound = places.end();
 }
 
-void NetClass::addPlace(Place* place) { places.emplace(place->getName(), place); }
+void NetClass::addPlace(Place* place) { enter(places, sparePlaceNodes, place); }
 
 void NetClass::addTransition(Transition* transition) {
-  if (!transitions.emplace(transition->getName(), transition).second) return;
+  if (!enter(transitions, spareTransitionNodes, transition)) return;
   eventQueue.namesChanged();
   eventQueue.attach(transition);
 }

@@ -23,6 +23,7 @@ class NetClass {
  public:
   // Looked up by name, without a string made for the name: measures ask on every event.
   using PlaceMap = std::map<std::string, Place*, std::less<>>;
+  using TransitionMap = std::map<std::string, Transition*>;
 
   NetClass();
   virtual ~NetClass();
@@ -102,7 +103,11 @@ class NetClass {
 
   PlaceMap places;
   PlaceMap::const_iterator lastPlaceFound = places.end();
-  std::map<std::string, Transition*> transitions;
+  TransitionMap transitions;
+  // The map nodes of the elements the last rebuild deleted, names and all, for the next build to
+  // enter its elements in without allocating.
+  std::vector<PlaceMap::node_type> sparePlaceNodes;
+  std::vector<TransitionMap::node_type> spareTransitionNodes;
   EventQueue eventQueue{transitions};
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
