@@ -1,7 +1,5 @@
 #pragma once
 
-#include <list>
-#include <map>
 #include <ostream>
 #include <string>
 #include <utility>
@@ -14,10 +12,10 @@ class MeasureObj;
 class Place;
 class Transition;
 
-// The arcs and neighbours of the net's elements, made anew with the net at every run's rebuild:
-// their nodes and rooms come from the small-object pool.
-using TransitionList = std::list<Transition*, PoolAllocator<Transition*>>;
-using PlaceList = std::list<Place*, PoolAllocator<Place*>>;
+// The arcs and neighbours of the net's elements, made anew with the net at every run's rebuild and
+// walked at every firing: vectors, whose room comes from the small-object pool.
+using TransitionList = std::vector<Transition*, PoolAllocator<Transition*>>;
+using PlaceList = std::vector<Place*, PoolAllocator<Place*>>;
 using MeasureVector = std::vector<MeasureObj*, PoolAllocator<MeasureObj*>>;
 
 // A net place: a marking of shared tokens in arrival order, the arcs to and from transitions with

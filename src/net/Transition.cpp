@@ -153,6 +153,7 @@ void Transition::startup() {
   if (out) *out << getName() << " startup 1 ..." << std::endl;
   buildAffectedTransitionLists();
   if (out) *out << getName() << " startup 2 ..." << std::endl;
+  affectedPlaces.reserve(affectedPlaces.size() + inPlaces.size() + outPlaces.size());
   affectedPlaces.insert(affectedPlaces.end(), inPlaces.begin(), inPlaces.end());
   affectedPlaces.insert(affectedPlaces.end(), outPlaces.begin(), outPlaces.end());
   if (out) *out << getName() << " startup 3 ..." << std::endl;
@@ -163,6 +164,16 @@ void Transition::startup() {
 }
 
 void Transition::buildAffectedTransitionLists() {
+  // Room for every neighbour at once, a locally guarded one counted whether it is or not.
+  std::size_t enabling = couldEnableTransitions.size();
+  std::size_t disabling = couldDisableTransitions.size();
+  for (const Place* place : inPlaces) enabling += place->getInTransitions().size();
+  for (const Place* place : outPlaces) {
+    disabling += place->getInTransitions().size();
+    enabling += place->getInTransitions().size() + place->getOutTransitions().size();
+  }
+  couldEnableTransitions.reserve(enabling);
+  couldDisableTransitions.reserve(disabling);
   for (Place* place : inPlaces) {
     const TransitionList& producers = place->getInTransitions();
     couldEnableTransitions.insert(couldEnableTransitions.end(), producers.begin(), producers.end());
@@ -175,8 +186,8 @@ void Transition::buildAffectedTransitionLists() {
     const TransitionList& consumers = place->getOutTransitions();
     couldEnableTransitions.insert(couldEnableTransitions.end(), consumers.begin(), consumers.end());
   }
-  couldDisableTransitions.remove(this);
-  couldEnableTransitions.remove(this);
+  std::erase(couldDisableTransitions, this);
+  std::erase(couldEnableTransitions, this);
 }
 
 void Transition::updateEventList() {
