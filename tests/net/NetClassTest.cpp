@@ -57,6 +57,13 @@ TEST(NetClass, LookupsMessagesDuplicatesAndMaps) {
             "Couldn't find Place: nowhere\n");
   EXPECT_TRUE(a->getOutTransitions().empty());
   EXPECT_TRUE(t->getOutPlaces().empty());
+  // A rebuild enters its elements in the map nodes the last one left, and a taken name still
+  // keeps the first.
+  net.clearMaps();
+  Place* b = net.place("A", 1);
+  net.addPlace(&otherPlace);
+  EXPECT_EQ(net.getPlace("A"), b);
+  EXPECT_EQ(net.writeMaps(), "Places:\n\tA -> A\nTransitions:\n");
 }
 
 // The engine's per-run rebuild keeps the first build's measures, filtered by the mode, and frees
