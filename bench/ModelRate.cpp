@@ -147,7 +147,8 @@ void MarkingFileRead(benchmark::State& state) {
   fs::create_directories(large);
   std::ofstream file(large / "marking.xml");
   file << "<marking>\n";
-  for (int k = 0; k < 200000; ++k) file << "  <token place=\"Execution_thread_pool\" value=\"0\"/>\n";
+  for (int k = 0; k < 200000; ++k)
+    file << "  <token place=\"Execution_thread_pool\" value=\"0\"/>\n";
   file << "</marking>\n";
   file.close();
   fs::current_path(large);

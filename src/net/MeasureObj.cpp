@@ -233,8 +233,8 @@ bool MeasureObj::makeStationaryAnalysis(double& alpha, double, double) {
   append(AveragedMean, estimate.mean);
   append(Variance, estimate.variance);
   const double t = student_distr(static_cast<int>(estimate.batches) - 1, 1.0 - alpha / 2.0);
-  append(DeltaX, t * std::sqrt(estimate.variance) /
-                   std::sqrt(static_cast<double>(estimate.batches)));
+  append(DeltaX,
+         t * std::sqrt(estimate.variance) / std::sqrt(static_cast<double>(estimate.batches)));
   batchesMerged = estimate.merged;
   // A missing quantile makes the half-width 0 and correlated batches make it too narrow: neither
   // shows precision.

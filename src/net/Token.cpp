@@ -42,7 +42,8 @@ std::string Token::content() const { return std::string(); }
 
 void Token::logTransitionChange(std::ostream& log, const char* what,
                                 const Transition* transition) const {
-  log << "Token " << getName() << ", " << creationTime << what << transition->getName() << std::endl;
+  log << "Token " << getName() << ", " << creationTime << what << transition->getName()
+      << std::endl;
 }
 
 void Token::addTransition(Transition* transition) {

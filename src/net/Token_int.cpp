@@ -40,7 +40,8 @@ void Token_int::addInitialTokens(Place* place) { addInitialTokens(place, readIni
 
 void Token_int::addInitialTokens(Place* place, const std::vector<Initial>& tokens) {
   for (const Initial& token : tokens) {
-    if (token.exact && token.place == place->getName()) place->addToken(Ptr<Token>(new Token_int(token.value)));
+    if (token.exact && token.place == place->getName())
+      place->addToken(Ptr<Token>(new Token_int(token.value)));
   }
 }
 

@@ -383,7 +383,8 @@ void Transition::searchConfiguration() {
     list = searchInfiniteServer(list, now());
     if (list != nullptr) dropCandidates(list);
   } else if (list->empty()) {
-    if (std::ostream* out = Logging::trans()) *out << getName() << " found no configuration ;-(" << std::endl;
+    if (std::ostream* out = Logging::trans())
+      *out << getName() << " found no configuration ;-(" << std::endl;
     dropCandidates(list);
   } else {
     TokenList* tokens = extractRandomBinding(list);

@@ -30,8 +30,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -44,7 +44,7 @@
 namespace {
 
 constexpr int32_t kRingSize = local_win_socket::socket_buf::size;
-constexpr int32_t kBroken = -1;  // what take() and put() return for impossible positions
+constexpr int32_t kBroken = -1;         // what take() and put() return for impossible positions
 constexpr int32_t kReady = 0x76756469;  // stored last by the creator of a segment
 constexpr int64_t kSliceMs = 50;
 constexpr int kSpinMicros = 20;
@@ -373,7 +373,8 @@ int local_win_socket::install(const std::string& temp, const std::string& path) 
     // A live listener holds the lock of its object. Whoever takes over a leftover holds its lock
     // meanwhile, and removes it only while the name still shows it: of several processes taking
     // it at once, one removes it and links its own, the others find that one locked.
-    struct stat about {}, named {};
+    struct stat about {
+    }, named{};
     int rc = fstat(held, &about) != 0 ? errno : vet(about, 0);
     if (rc == ok && flock(held, LOCK_EX | LOCK_NB) != 0) {
       rc = errno == EWOULDBLOCK ? EADDRINUSE : errno;
@@ -483,7 +484,7 @@ int local_win_socket::wait_for(int signal, socket_state expected, int64_t deadli
 }
 
 int local_win_socket::usable(const socket_buf* ring) const {
-  return state != ss_open ? not_opened
+  return state != ss_open  ? not_opened
          : ring == nullptr ? invalid_access_mode
          : Broken          ? broken_pipe
                            : ok;
@@ -644,9 +645,8 @@ int64_t local_win_socket::receive(char* buf, size_t min_size, size_t max_size, i
     if (deadline > now_ms() && linger([&] { return can_take(in); })) {
       continue;
     }
-    const int rc = wait_for(RD, ss_open, deadline, [&] {
-      return announce(in.RcvWaitFlag, [&] { return can_take(in); });
-    });
+    const int rc = wait_for(RD, ss_open, deadline,
+                            [&] { return announce(in.RcvWaitFlag, [&] { return can_take(in); }); });
     in.RcvWaitFlag.store(0, std::memory_order_relaxed);
     if (rc == timeout_expired) {
       return static_cast<int64_t>(got);
@@ -746,8 +746,8 @@ void local_win_socket::get_error_text(char* buf, size_t buf_size) {
       text = refusal;
       break;
     case open_to_others:
-      std::snprintf(refusal, sizeof refusal,
-                    "shared memory object open to other users (mode %04o)", Refused);
+      std::snprintf(refusal, sizeof refusal, "shared memory object open to other users (mode %04o)",
+                    Refused);
       text = refusal;
       break;
     default: break;
