@@ -178,9 +178,10 @@ void ImplementedNetClass::buildNet() {
   if (!markingFileRead) {
     markingFile = Token_int::readInitialTokens();
     markingFileRead = true;
+    // Read once, so told once, however often the runs rebuild the net.
+    warnOfUnknownMarkingPlaces(markingFile);
   }
   Token_int::addInitialTokens(pool, markingFile);
-  warnOfUnknownMarkingPlaces(markingFile);
 }
 
 void ImplementedNetClass::createTokens() {

@@ -147,8 +147,6 @@ Place* NetClass::getPlace(const char* name) {
 }
 
 void NetClass::warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>& tokens) {
-  if (markingPlacesChecked) return;
-  markingPlacesChecked = true;
   std::map<std::string, int> unknown;
   for (const Token_int::Initial& token : tokens) {
     if (!token.exact || !places.contains(token.place)) ++unknown[token.place];

@@ -46,9 +46,9 @@ class NetClass {
   void linkTransitionToPlace(const char* transition, const char* place, int multiplicity);
   void linkIntoTransition(Place* place, Transition* transition, int multiplicity);
   void linkOutOfTransition(Transition* transition, Place* place, int multiplicity);
-  // Warns, once for this net, of the token elements of "marking.xml" that name a place the net
-  // lacks, one line per name with its count: their tokens are left out, and a misspelt place would
-  // otherwise pass for a marking that is simply empty there.
+  // Warns of the token elements of "marking.xml" that name a place the net lacks, one line per
+  // name with its count: their tokens are left out, and a misspelt place would otherwise pass for
+  // a marking that is simply empty there.
   void warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>& tokens);
 
   // Lookups.
@@ -114,5 +114,4 @@ class NetClass {
   // Place name and an untouched copy of each stored token, in the order read.
   std::vector<std::pair<std::string, Ptr<Token>>> storedTokens;
   RunContext* simulation = nullptr;
-  bool markingPlacesChecked = false;
 };
