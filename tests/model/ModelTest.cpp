@@ -203,6 +203,33 @@ TEST_F(Model, ThreadsAreConservedTheSourceCountsDownAgainAndTheFiringsAreAsRecor
   EXPECT_EQ(run.watched, std::set<std::string>{"Video_ready"});
 }
 
+// At 80 s the second frame's edge detection holds a thread when the three exponential hand-overs
+// (mean 1 s) before it took at most 80 - 2 x 33.333333333 - 8.938818925410542 s together: a
+// Gamma(3, 1) probability. Over unrelated seeds the printed 97.5 % intervals must hold it.
+TEST_F(Model, ThreadsInUseAt80SecondsMatchTheExactAnswerOverManySeeds) {
+  const double x = 80.0 - 2 * 33.333333333 - 8.938818925410542;
+  const double exact = 1.0 - std::exp(-x) * (1.0 + x + x * x / 2.0);  // 0.814205
+  const int runs = kSanitized ? 20 : 200;
+  int covered = 0;
+  double sum = 0.0, sumSquares = 0.0;
+  for (int k = 0; k < runs; ++k) {
+    RandomWrapper::SetPackageSeed(RandomWrapper::seedWords(1000 + k).data()), rebuild();
+    const DateTime start(0.0);
+    double alpha = 0.05;  // confidence 95
+    Simulation run(&net, "m", "NULL", start, start + 80.0, 2, Simulation::TRANSIENT, true, false,
+                   0.05, 0.0, 0);
+    printed([&] { run.init(), run.run_transient(alpha); });
+    auto& m = *net.getMeasureList().front();
+    double mean, halfWidth;
+    ASSERT_TRUE(m.lastEstimate(mean, halfWidth));
+    covered += std::fabs(mean - exact) <= halfWidth;
+    sum += mean, sumSquares += mean * mean;
+  }
+  const double average = sum / runs, spread = std::sqrt(sumSquares / runs - average * average);
+  EXPECT_NEAR(average, exact, 4 * spread / std::sqrt(runs));
+  EXPECT_GE(covered, runs * 0.9) << "of " << runs;  // 97.5 % expected
+}
+
 // A row as the token database hands it over: the eight attributes with the buffer types they were
 // read with, every byte zero as for NULL columns.
 struct Row : token_description {
