@@ -1,5 +1,8 @@
 #include "core/Logging.h"
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <iostream>
 
 Logging::~Logging() {
@@ -25,6 +28,7 @@ void Logging::close() {
 }
 
 void Logging::publish() {
+  if (!processWide) return;
   simStream = on(simlogging, simlog);
   eventStream = on(eventlogging, eventlog);
   transStream = on(translogging, translog);
@@ -41,17 +45,21 @@ void Logging::setLogIndex(int i) {
   logindex = std::to_string(i);
 }
 
-bool Logging::openlog(std::string name, std::fstream* log) {
-  const std::string path = folder + "/" + name + logindex + ".log";
-  log->open(path, std::ios::in | std::ios::out | std::ios::trunc);
-  if (!log->is_open()) {
-    std::cout << path << "*********** " << name << ": could not open!!" << std::endl;
-    return false;
-  }
-  return true;
+bool Logging::openLogFile(OutputFile& file, const std::string& path, int flags,
+                          const std::string& failure) {
+  if (file.open(path, flags | O_CREAT | O_NOFOLLOW)) return true;
+  std::cout << failure << std::endl;
+  if (file.error() == ELOOP)
+    std::cout << path << " is a symbolic link: a log is never written through one." << std::endl;
+  return false;
 }
 
-void Logging::closelog(bool* flag, std::fstream* log) {
+bool Logging::openlog(std::string name, OutputFile* log) {
+  const std::string path = folder + "/" + name + logindex + ".log";
+  return openLogFile(*log, path, O_TRUNC, path + "*********** " + name + ": could not open!!");
+}
+
+void Logging::closelog(bool* flag, OutputFile* log) {
   if (*flag && log->is_open()) {
     log->close();
     *flag = false;

@@ -1,7 +1,9 @@
 #pragma once
 
-#include <fstream>
+#include <ostream>
 #include <string>
+
+#include "core/OutputFile.h"
 
 // The diagnostic log files of the process, kept in one folder. A log's flag is on only while its
 // file is open; writers test the flag before they write.
@@ -10,16 +12,23 @@ class Logging {
   // The process's one log object, built on first use so that static initialisers of any source may
   // log through it; the exit handlers destroy it, `exit` included, closing its files.
   static Logging& instance() {
-    static Logging theLog;
+    static Logging theLog(true);
     return theLog;
   }
-  // Each log's stream while that log is on, else null, so that nothing is formatted for a log that
-  // is off: `if (auto* log = Logging::trans()) *log << ...`. Asked many times per event, so each is
-  // one load of a variable that opening and closing keep current.
-  static std::fstream* sim() { return simStream; }
-  static std::fstream* event() { return eventStream; }
-  static std::fstream* trans() { return transStream; }
-  static std::fstream* token() { return tokenStream; }
+  // Each log's stream of the process's log object while that log is on, else null, so that
+  // nothing is formatted for a log that is off: `if (auto* log = Logging::trans()) *log << ...`.
+  // Asked many times per event, so each is one load of a variable that the process's object keeps
+  // current as it opens and closes; any other object (a tool's, a test's) leaves it alone.
+  static std::ostream* sim() { return simStream; }
+  static std::ostream* event() { return eventStream; }
+  static std::ostream* trans() { return transStream; }
+  static std::ostream* token() { return tokenStream; }
+
+  // Opens a file of the log folder for writing with open(2)'s `flags`, creating it, but never
+  // through a link: in a shared folder one planted under a log's name would have the run overwrite
+  // the file it points to. On failure prints `failure`, and that the path is a link when it is.
+  static bool openLogFile(OutputFile& file, const std::string& path, int flags,
+                          const std::string& failure);
 
   Logging() = default;
   ~Logging();
@@ -32,13 +41,13 @@ class Logging {
   void setLogFolder(const std::string& f);
   void setLogIndex(int i);
 
-  bool openlog(std::string name, std::fstream* log);
-  void closelog(bool* flag, std::fstream* log);
+  bool openlog(std::string name, OutputFile* log);
+  void closelog(bool* flag, OutputFile* log);
 
-  std::fstream* getSimLog() { return &simlog; }
-  std::fstream* getEventLog() { return &eventlog; }
-  std::fstream* getTransLog() { return &translog; }
-  std::fstream* getTokenLog() { return &tokenlog; }
+  std::ostream* getSimLog() { return &simlog; }
+  std::ostream* getEventLog() { return &eventlog; }
+  std::ostream* getTransLog() { return &translog; }
+  std::ostream* getTokenLog() { return &tokenlog; }
   bool isSimLogging() const { return simlogging; }
   bool isEventLogging() const { return eventlogging; }
   bool isTransLogging() const { return translogging; }
@@ -46,13 +55,17 @@ class Logging {
   std::string getLogDir() const { return folder; }
 
  protected:
-  static std::fstream* on(bool flag, std::fstream& log) { return flag ? &log : nullptr; }
+  explicit Logging(bool processWide) : processWide(processWide) {}
+  static std::ostream* on(bool flag, std::ostream& log) { return flag ? &log : nullptr; }
   void publish();
 
-  static inline std::fstream* simStream = nullptr;
-  static inline std::fstream* eventStream = nullptr;
-  static inline std::fstream* transStream = nullptr;
-  static inline std::fstream* tokenStream = nullptr;
+  static inline std::ostream* simStream = nullptr;
+  static inline std::ostream* eventStream = nullptr;
+  static inline std::ostream* transStream = nullptr;
+  static inline std::ostream* tokenStream = nullptr;
+
+  // Only the process's object sets the streams that sim() and the others give.
+  const bool processWide = false;
 
   std::string folder = ".";
   std::string logindex;
@@ -62,10 +75,10 @@ class Logging {
   bool tokenlogging = false;
   bool serverlogging = false;
   bool clientlogging = false;
-  std::fstream simlog;
-  std::fstream eventlog;
-  std::fstream translog;
-  std::fstream tokenlog;
-  std::fstream serverlog;
-  std::fstream clientlog;
+  OutputFile simlog;
+  OutputFile eventlog;
+  OutputFile translog;
+  OutputFile tokenlog;
+  OutputFile serverlog;
+  OutputFile clientlog;
 };

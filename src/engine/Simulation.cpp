@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <set>
@@ -11,6 +10,7 @@
 #include <string_view>
 
 #include "core/Assert.h"
+#include "core/AtomicFileWriter.h"
 #include "core/Logging.h"
 #include "net/MeasureObj.h"
 #include "net/NetClass.h"
@@ -522,7 +522,10 @@ void Simulation::rebuildNet() {
 
 void Simulation::shutdown() {
   std::cout << std::endl << std::endl;
-  std::ofstream file("results.log", std::ios::out | std::ios::trunc);
+  // Written beside the previous results and put in their place once whole: a full disk or a
+  // link planted under the name must neither cut the file nor write elsewhere.
+  AtomicFileWriter results("results.log");
+  std::ostream& file = results.stream();
   const char* header =
       mode == TRANSIENT ? "RESULTS OF TRANSIENT SIMULATION" : "RESULTS OF STATIONARY SIMULATION";
   file << header << std::endl;
@@ -537,5 +540,8 @@ void Simulation::shutdown() {
   file << std::setprecision(3) << "SIMULATION TIME: " << t << std::endl << std::endl;
   std::cout << std::setprecision(3) << "SIMULATION TIME: " << t << std::endl << std::endl;
   for (MeasureObj* m : net->getMeasureList()) m->writeResult(file, std::cout, mode, start, &interval);
-  file.close();
+  if (!results.commit()) {
+    std::cerr << "results.log could not be written: " << results.error() << std::endl;
+    failed = true;
+  }
 }

@@ -59,6 +59,9 @@ class Simulation : public RunContext {
                            int thrnumber);
   virtual void shutdown();
   virtual void initMeasureSocket();
+  // True when the run could not give what it was asked for: its results could not be written, or
+  // no front end could play the token game. The caller ends the process with a failure status.
+  bool hasFailed() const { return failed; }
 
   // Result-socket reports.
   void measureOut(DefaultGM* element, MeasureObj* measure);
@@ -151,6 +154,7 @@ class Simulation : public RunContext {
   std::vector<SimSavedState> savedStates;
   MeasureObj* importance = nullptr;
   double weight = 1.0;
+  bool failed = false;
 
  private:
   // The rest of a step whose candidates hold a time-guard placeholder.

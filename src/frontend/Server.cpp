@@ -230,6 +230,7 @@ void Server::runProfiling(CommandLine& line, const std::string& name) {
   current = performance;
   performance->run();
   current->shutdown();
+  failed = current->hasFailed();
   delete current;
   current = nullptr;
 }
@@ -298,6 +299,7 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                            line.thrmax.getValue(), line.thrnumber.getValue());
   }
   current->shutdown();
+  failed = current->hasFailed();
   delete current;
   current = nullptr;
 }

@@ -16,7 +16,8 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   void start(int argc, char** argv);
-  // True after a run that could not be done (a token game that no front end could reach).
+  // True after a run that could not be done (a token game that no front end could reach) or
+  // whose results could not be written.
   bool hasFailed() const { return failed; }
 
   // The net's name from the program path: the file name less its extension when the path has a

@@ -24,9 +24,6 @@ class TokenGame : public Simulation {
 
   // The whole dialogue with one front end.
   void run();
-  // True when no front end could be served (the port was taken or no connection came): the
-  // caller ends the process with a failure status.
-  bool hasFailed() const { return failed; }
 
   std::vector<std::string> couldFire();
   void fire(std::string name);
@@ -69,6 +66,5 @@ class TokenGame : public Simulation {
   std::list<Binding*> candidates;
   std::string pending;  // bytes read from the front end, of which those from pendingFrom are unused
   size_t pendingFrom = 0;
-  bool failed = false;
   bool connectionLost = false;
 };

@@ -24,7 +24,7 @@ const size_t ATTRIBUTE_COUNT = std::size(ATTRIBUTES);
 
 template <class Value>
 void logSet(const char* field, const Value& value) {
-  if (std::fstream* log = Logging::token())
+  if (std::ostream* log = Logging::token())
     *log << "set : Data." << field << " to " << value << "\n";
 }
 

@@ -1,8 +1,9 @@
 #include "net/Transition.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <climits>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <iterator>
@@ -59,7 +60,7 @@ Transition::Transition(int uniqueid, const char* name, NetClass* net,
   const std::string logName = value("logfile_name");
   if (!logName.empty()) {
     logging = true;
-    openLogfile(logName, value("logfile_desc"), std::ios::in | std::ios::out | std::ios::app);
+    openLogfile(logName, value("logfile_desc"));
   }
 }
 
@@ -89,15 +90,15 @@ void Transition::initGlobalGuards() {}
 void Transition::setLogfile(std::string name, std::string description) {
   logging = !name.empty();
   if (!logging) return;
-  openLogfile(name, description, std::ios::out | std::ios::app);
+  openLogfile(name, description);
 }
 
-void Transition::openLogfile(const std::string& name, const std::string& description,
-                             std::ios::openmode mode) {
+void Transition::openLogfile(const std::string& name, const std::string& description) {
   logFileName = Logging::instance().getLogDir() + "/" + name;
   if (std::ostream* out = Logging::trans()) *out << "Opening " << logFileName << " ..." << std::endl;
-  std::fstream logFile(logFileName, mode);
-  logging = logFile.is_open();
+  OutputFile logFile;
+  logging =
+      Logging::openLogFile(logFile, logFileName, O_APPEND, logFileName + " couldn't be opened!");
   if (logging) {
     if (description.empty()) {
       logFile << "\t******** LOGFILE of Transition " << getName() << " *********" << std::endl;
@@ -105,8 +106,6 @@ void Transition::openLogfile(const std::string& name, const std::string& descrip
       logFile << description << std::endl;
     }
     logFile.close();
-  } else {
-    std::cout << logFileName << " couldn't be opened!" << std::endl;
   }
 }
 

@@ -170,8 +170,7 @@ class Transition : public DefaultGM {
     queueNoted = true;
     eventQueue->note(this);
   }
-  void openLogfile(const std::string& name, const std::string& description,
-                   std::ios::openmode mode);
+  void openLogfile(const std::string& name, const std::string& description);
   void buildAffectedTransitionLists();
   void registerWithTokens(Binding* binding);
   TempBindingList* generateCandidates() {

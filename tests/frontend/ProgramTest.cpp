@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,9 +29,11 @@ struct Program {
     fs::copy_file(fs::path(VUDI_SOURCE_DIR) / "marking.xml", folder / "marking.xml");
   }
   ~Program() { fs::remove_all(folder); }
-  std::string line(const std::string& args, const char* runner = "timeout 120") const {
-    return "cd '" + folder.string() + "' && ODBCSYSINI=. ODBCINI=none " + runner + " '" +
-           VUDI_BINARY + "' " + args + " >out 2>&1";
+  // Run in `where` within the folder; the output goes to the folder's "out" all the same.
+  std::string line(const std::string& args, const char* runner = "timeout 120",
+                   const std::string& where = ".") const {
+    return "cd '" + (folder / where).string() + "' && ODBCSYSINI=. ODBCINI=none " + runner + " '" +
+           VUDI_BINARY + "' " + args + " >'" + (folder / "out").string() + "' 2>&1";
   }
   int run(const std::string& args) {
     const int s = std::system(line(args).c_str());
@@ -190,6 +195,77 @@ TEST(Program, AShortTransientRunGivesTheRecordedOutput) {
   }
   EXPECT_EQ(fingerprints, "1546:18317616383570067817 481:10055664428544386796 "
                          "329931:16793713252800885633 2334743:9531076366889521087 ");
+}
+
+// The files a run may have left beside results.log while it wrote it anew.
+int partsLeft(const fs::path& folder) {
+  int parts = 0;
+  for (const auto& entry : fs::directory_iterator(folder))
+    parts += entry.path().filename().string().starts_with(".results.log");
+  return parts;
+}
+
+// results.log is put in place whole or not at all: whatever keeps it from being written, the
+// console still shows the estimates, the previous file stays as it was, no part of the new one is
+// left behind, and the run ends with status 1. A link planted under its name, or under a log's,
+// is never written through.
+TEST(Program, WritesResultsLogWholeOrFailsAndWritesThroughNoLink) {
+  const std::string stationary = "-S --mstart 0 --mstop 1000";
+  for (const std::string& args : {stationary, std::string("-p --fcount 10 --lcount 1")}) {
+    Program program;
+    fs::create_directory(program.folder / "results.log");
+    EXPECT_EQ(program.run(args), 1) << args;
+    expectInOrder(program.file(),
+                  "\nRESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: |"
+                  "results.log could not be written: Is a directory\n");
+    EXPECT_TRUE(fs::is_empty(program.folder / "results.log"));
+    EXPECT_EQ(partsLeft(program.folder), 0);
+  }
+
+  Program program;
+  std::ofstream(program.folder / "mine.txt") << "not results\n";
+  fs::create_symlink(program.folder / "mine.txt", program.folder / "results.log");
+  fs::create_symlink(program.folder / "mine.txt", program.folder / "logs" / "sim.log");
+  EXPECT_EQ(program.run(stationary + " -l --logdir logs"), 0);
+  expectInOrder(program.file(),
+                "logs/sim.log*********** sim: could not open!!\n"
+                "logs/sim.log is a symbolic link: a log is never written through "
+                "one.\n|RESULTS OF STATIONARY SIMULATION");
+  EXPECT_EQ(program.file("mine.txt"), "not results\n<end>");
+  EXPECT_FALSE(fs::is_symlink(program.folder / "results.log"));
+  EXPECT_EQ(program.file("results.log"),
+            "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 1e+03\n\n<end>");
+  EXPECT_TRUE(fs::is_regular_file(program.folder / "logs" / "trans.log"));
+
+  // A full file system: a small one of the test's own, where a private mount namespace may be had.
+  program.run("--version");  // empties out
+  fs::create_directory(program.folder / "full");
+  Forked full([&] {
+    const fs::path at = program.folder / "full";
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") != 0)
+      return 77;
+    fs::copy_file(program.folder / "marking.xml", at / "marking.xml");
+    std::ofstream(at / "results.log") << "RESULTS OF AN EARLIER RUN\n";
+    const int filler = open((at / "filler").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string page(4096, 'x');
+    while (write(filler, page.data(), page.size()) > 0) continue;
+    close(filler);
+    // Results of more than the one page the earlier results.log takes.
+    const std::string args = "-T --mstart 0 --mstop 100 --nofsampling 100 --epsmax 99 --seed 3";
+    const int status = std::system(program.line(args, "timeout 120", "full").c_str());
+    fs::copy_file(at / "results.log", program.folder / "kept.log");
+    std::ofstream(program.folder / "left") << partsLeft(at);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  });
+  const int status = full.wait();
+  if (status == 77) GTEST_SKIP() << "no private mount namespace: the full file system is not tried";
+  EXPECT_EQ(status, 1);
+  expectInOrder(program.file(),
+                "\nRESULTS OF TRANSIENT SIMULATION\n|\t1.000000e+02\t|"
+                "results.log could not be written: No space left on device\n");
+  EXPECT_EQ(program.file("kept.log"), "RESULTS OF AN EARLIER RUN\n<end>");
+  EXPECT_EQ(program.file("left"), "0<end>");
 }
 
 TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {

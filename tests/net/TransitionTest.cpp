@@ -153,3 +153,17 @@ TEST_F(TransitionTest, TimeguardPlaceholderAndConversion) {
   EXPECT_EQ(tg->getNextEvent(), nullptr);
   EXPECT_FALSE(token->containsTransition(tg));
 }
+
+// A transition's own log file in the log folder is appended to, but never through a link.
+TEST_F(TransitionTest, OwnLogFileIsAppendedToAndNeverWrittenThroughALink) {
+  InOwnFolder folder;
+  std::ofstream("mine.txt") << "not a log\n";
+  std::filesystem::create_symlink("mine.txt", "T.log");
+  Transition* t = transition("T");
+  EXPECT_EQ(printed([&] { t->setLogfile("T.log", ""); }),
+            "./T.log couldn't be opened!\n"
+            "./T.log is a symbolic link: a log is never written through one.\n");
+  EXPECT_EQ(readFile("mine.txt"), "not a log\n");
+  t->setLogfile("U.log", ""), t->setLogfile("U.log", "second");
+  EXPECT_EQ(readFile("U.log"), "\t******** LOGFILE of Transition T *********\nsecond\n");
+}
