@@ -85,6 +85,10 @@ const Case cases[] = {
     {"-T --seed 1" + SPAN, 0, "\nUnknown place 'Nowhere' in marking.xml: 1 token left out.\nUnknown place "
      "'Poool' in marking.xml: 2 tokens left out.\n... try to connect|!Unknown|SUCCESSFUL", "", "<m><token place='Poool'/>"
      "<token place='Execution_thread_pool'/><token place='Nowhere'/><token place='Poool'/></m>"},
+    // A place of the net that takes no integer tokens is told of like an unknown one.
+    {"-T --seed 1" + SPAN, 0, "\nPlace 'Canny_in_1' in marking.xml takes no integer tokens: 2 tokens left out.\n"
+     "Unknown place 'Nowhere' in marking.xml: 1 token left out.\n|!in marking.xml|SUCCESSFUL", "",
+     "<m><token place='Canny_in_1'/><token place='Nowhere'/><token place='Canny_in_1'/></m>"},
     {"-T --seed -1" + SPAN, 1, "(--seed)|string '-1'"},
     {"-S -l" + SPAN, 1, "Log folder Log does not exist."},
     {"-R --mstart 10 --mstop 9 --repeats 2 --thrmax 4", 1, "RESTART simulation starts.|Error: no Importance Function"},
