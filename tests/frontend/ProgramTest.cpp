@@ -202,6 +202,7 @@ TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
   const std::string args = "-t " + TIME + "x";
   std::unique_ptr<socket_t> taken(socket_t::create_global("localhost:2020", 5));
   EXPECT_EQ(program.run(args), 1);
+  expectInOrder(program.file(), "Connection to server localhost:2020 failed. Socket is not okay! ");
   taken.reset();
   EXPECT_EQ(play(program, args, "TIME#", "00:00:10@01/01/2000\n"), 0);
   expectInOrder(program.file(), "Running tokengame from 00:00:10@01/01/2000|COMPLETE");
