@@ -38,4 +38,6 @@ void Performance::run() {
                   elapsed.count(), elapsed.count() > 0.0 ? fired / elapsed.count() : 0.0);
     std::cout << rate << std::endl;
   }
+  // The closing line of an interrupted run, as the simulation runs print it.
+  if (interruptRequested != 0) std::cout << "\nABORT SIMULATION. INTERRUPTED." << std::flush;
 }

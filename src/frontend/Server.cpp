@@ -11,6 +11,8 @@
 #include <iostream>
 #include <istream>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "core/RandomWrapper.h"
 #include "engine/Performance.h"
@@ -55,6 +57,27 @@ std::istream& operator>>(std::istream& in, OnOff& value) {
   return in;
 }
 
+// A value option that refuses an empty value as unreadable. The library's extraction reads nothing
+// from an empty text and leaves the default in place, so "--seed ''" would pass for an absent seed.
+template <typename T>
+class Value : public TCLAP::ValueArg<T> {
+ public:
+  using TCLAP::ValueArg<T>::ValueArg;
+  bool processArg(int* i, std::vector<std::string>& args) override {
+    if (!TCLAP::ValueArg<T>::processArg(i, args)) return false;
+    if (args[*i].empty())
+      throw TCLAP::ArgParseException("Couldn't read argument value from string ''",
+                                     this->toString());
+    return true;
+  }
+};
+
+// A date of the text form that names itself: Check lets fields like 24:00:00 or 02/30 through,
+// which the calendar would carry over into another day.
+bool isDate(const std::string& text) {
+  return DateTime::Check(text) && DateTime(text).toString() == text;
+}
+
 // The most sampling points a transient run takes: every measure sets storage aside for all of them
 // before the first replication, so a count near the type's limit ends in an allocation failure.
 constexpr unsigned int MAX_SAMPLING_POINTS = 1000000;
@@ -77,11 +100,11 @@ extern "C" void requestEndOfRun(int) { Simulation::interruptRequested = 1; }
 
 // The options, in the order they are defined; the five mode switches form one exclusive group.
 struct Server::CommandLine {
-  using Text = TCLAP::ValueArg<std::string>;
-  using Number = TCLAP::ValueArg<double>;
-  using Whole = TCLAP::ValueArg<int>;
-  using Unsigned = TCLAP::ValueArg<Unsigned32>;
-  using Flag = TCLAP::ValueArg<OnOff>;
+  using Text = Value<std::string>;
+  using Number = Value<double>;
+  using Whole = Value<int>;
+  using Unsigned = Value<Unsigned32>;
+  using Flag = Value<OnOff>;
 
   TCLAP::CmdLine cmd{"DEVA Simulation", ' ', VUDI_VERSION, true};
   TCLAP::SwitchArg tokengame{"t", "tokengame", "Tokengame mode", false};
@@ -89,7 +112,7 @@ struct Server::CommandLine {
   TCLAP::SwitchArg transient{"T", "trans_simulation", "Transient Simulation mode", false};
   TCLAP::SwitchArg performance{"p", "performance", "Profiling mode", false};
   TCLAP::SwitchArg restart{"R", "restart_simulation", "RESTART Simulation mode", false};
-  Text resport{"", "resport", "Result port", false, "NULL", "NULL or xxx.xxx.xxx.xxx (IP)"};
+  Text resport{"", "resport", "Result port", false, "NULL", "NULL, host:port or a same-host name"};
   Text start{"", "start", "Start time", false, "", "hh:mm:ss@mm/dd/yyyy"};
   Text stop{"", "stop", "Stop time", false, "", "hh:mm:ss@mm/dd/yyyy"};
   Number mstart{"", "mstart", "Start time", false, 0.0, "Value >= 0"};
@@ -103,17 +126,18 @@ struct Server::CommandLine {
                 Unsigned32{static_cast<unsigned int>(std::time(nullptr))}, "integer"};
   Number confidence{"", "confidence", "Confidence Interval.", false, 80.0,
                     "80.0 <= double <= 99.8"};
-  Number epsmax{"", "epsmax", "Max. relative fault.", false, 1.0, "1.0 < double < 100.0"};
-  Unsigned secmax{"", "secmax", "Max. runtime in seconds.", false, Unsigned32{1}, "integer>0"};
+  Number epsmax{"", "epsmax", "Max. relative fault.", false, 1.0, "double > 0.0"};
+  Unsigned secmax{"", "secmax", "Max. runtime in seconds.", false, Unsigned32{1},
+                  "integer>=0 (0: no limit)"};
   Unsigned nofsampling{"", "nofsampling", "Number of sampling points.", false, Unsigned32{1},
-                       "integer>0"};
+                       "integer from 1 to " + std::to_string(MAX_SAMPLING_POINTS)};
   Flag percentage{"", "percentage", "Per cent rule on or off.", false, OnOff{},
                   "true-on or false-off"};
   Flag inittrans{"", "inittrans", "Ignore InitTrans on or off.", false, OnOff{},
                  "true-on or false-off"};
-  Number thrmin{"", "thrmin", "Thresholds min value", false, 0.0, "1.0 < double < 100.0"};
-  Number thrmax{"", "thrmax", "Thresholds max value", false, 0.0, "1.0 < double < 100.0"};
-  Whole thrnumber{"", "thrnumber", "Thresholds number", false, 0, "integer>0"};
+  Number thrmin{"", "thrmin", "Thresholds min value", false, 0.0, "double"};
+  Number thrmax{"", "thrmax", "Thresholds max value", false, 0.0, "double > thrmin"};
+  Whole thrnumber{"", "thrnumber", "Thresholds number", false, 0, "integer>=0"};
   Whole repeats{"", "repeats", "Number of RESTART repeats", false, 0, "integer>0"};
 
   CommandLine() {
@@ -126,6 +150,14 @@ struct Server::CommandLine {
   }
 
   [[noreturn]] void fail(const std::string& text) { ::fail(cmd, text); }
+
+  // The engine takes the calendar's end for "no event": a run from or to there would fire nothing
+  // and still report success.
+  void failPastCalendarEnd(const DateTime& time, const char* what) {
+    if (!(time < DateTime::MAX))
+      fail(std::string(what) + " must be before the calendar's end, " + DateTime::MAX.toString() +
+           " (" + std::to_string(static_cast<long long>(DateTime::MAX.FullDateTime())) + " s).");
+  }
 };
 
 std::string Server::netName(const char* path) {
@@ -167,7 +199,9 @@ void Server::start(int argc, char** argv) {
     // Logging into a folder that is not there would announce logs that are never written.
     std::error_code error;
     if (!std::filesystem::is_directory(folder, error))
-      line.fail("Log folder " + folder + " does not exist.");
+      line.fail(
+          "Log folder " + folder +
+          (std::filesystem::exists(folder, error) ? " is not a folder." : " does not exist."));
     std::cout << "logging on (folder: " << folder << ")" << std::endl;
     MainClass::getLog()->setLogFolder(folder);
     MainClass::getLog()->open();
@@ -191,7 +225,7 @@ void Server::start(int argc, char** argv) {
     // The run's object keeps a reference to the start time: it lives until that object is gone.
     DateTime start;
     if (line.start.isSet()) {
-      if (!DateTime::Check(line.start.getValue())) line.fail("Format of start time invalid.");
+      if (!isDate(line.start.getValue())) line.fail("Format of start time invalid.");
       start = DateTime(line.start.getValue());
       startGivenAsNumber = false;
     } else if (line.mstart.isSet()) {
@@ -201,6 +235,7 @@ void Server::start(int argc, char** argv) {
     } else {
       line.fail("Missing argument starttime.");
     }
+    line.failPastCalendarEnd(start, "Start time");
     if (line.stationary.isSet() || line.transient.isSet() || line.restart.isSet()) {
       runSimulation(line, name, start);
     } else {
@@ -242,15 +277,17 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                                : Simulation::RESTART;
   DateTime stop;
   if (line.stop.isSet()) {
-    if (!DateTime::Check(line.stop.getValue())) line.fail("Format of stoptime invalid.");
+    if (!isDate(line.stop.getValue())) line.fail("Format of stoptime invalid.");
     stop = DateTime(line.stop.getValue());
   } else if (line.mstop.isSet()) {
     stop = DateTime(line.mstop.getValue());
-    if ((stationary && stop < start) || (transient && stop <= start))
-      line.fail("Stop time < Start time.");
+    if (transient && stop <= start) line.fail("Stop time < Start time.");
   } else {
     line.fail("Missing argument stop.");
   }
+  // In either form: a stationary run stopped before its start fires nothing and reports success.
+  if (stationary && stop < start) line.fail("Stop time < Start time.");
+  line.failPastCalendarEnd(stop, "Stop time");
 
   // Values the runs cannot work with: beyond these bounds every half-width is 0 (confidence), a
   // transient run never reaches its precision (epsmax) or the sampling points outgrow memory.

@@ -68,7 +68,7 @@ void TokenGame::run() {
   }
   if (!listener->is_ok()) {
     // Without a listener no front end can ever come; waiting for one would hang the process.
-    std::cout << "Connection to server " << address << "failed. "
+    std::cout << "Connection to server " << address << " failed. "
               << "Socket is not okay! " << errorText(*listener) << std::endl;
     failed = true;
     return;
@@ -80,7 +80,7 @@ void TokenGame::run() {
     failed = true;
   } else {
     if (!gui->is_ok()) {
-      std::cout << "Connection to server " << address << "failed. "
+      std::cout << "Connection to server " << address << " failed. "
                 << "Socket accept is not okay! " << errorText(*gui) << std::endl;
     }
     serve(gui.get());

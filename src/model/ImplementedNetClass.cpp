@@ -179,7 +179,7 @@ void ImplementedNetClass::buildNet() {
     markingFile = Token_int::readInitialTokens();
     markingFileRead = true;
     // Read once, so told once, however often the runs rebuild the net.
-    warnOfUnknownMarkingPlaces(markingFile);
+    warnOfLeftOutMarkingTokens(markingFile, {pool});
   }
   Token_int::addInitialTokens(pool, markingFile);
 }

@@ -1,17 +1,24 @@
 #include "net/MarkingFile.h"
 
 #include <xercesc/dom/DOM.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/sax/Locator.hpp>
+#include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
+#include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -19,9 +26,16 @@ namespace xc = XERCES_CPP_NAMESPACE;
 
 const char* const FILE_NAME = "marking.xml";
 
-// Entity references a marking file may expand in all. Each expansion yields at most the file's own
-// size, so the parsed text stays within this multiple of the file.
+// Entity references a marking file may expand in all, and the characters an entity may stand for
+// (before its own references are expanded): one expansion yields at most that, so all of them at
+// most a few million characters, however large the file.
 const XMLSize_t ENTITY_EXPANSION_LIMIT = 1000;
+const XMLSize_t ENTITY_TEXT_LIMIT = 4096;
+// The characters of text (character data and attribute values) the document may come to once
+// entities are expanded and attribute defaults filled in, per byte of the file and beyond that.
+// A default declared once is copied into every element, so it could make a small file huge.
+const std::uintmax_t TEXT_PER_FILE_BYTE = 16;
+const std::uintmax_t TEXT_ALLOWANCE = 1 << 20;
 
 // A library text in the local 8-bit character set, for messages. The conversion may fail (null or
 // an exception) on characters that set cannot show; those then print as '?'.
@@ -76,6 +90,65 @@ bool exactLocalText(const XMLCh* text, std::string& local) {
   }
 }
 
+// A limit of the marking file that the document passed, with the position where it did.
+struct LimitExceeded {
+  std::string message;
+  XMLFileLoc line, column;
+};
+
+// A DOM parser that refuses a document whose text grows past the limits above, before it has
+// built it: the library bounds the number of expansions only.
+class BoundedParser : public xc::XercesDOMParser {
+ public:
+  explicit BoundedParser(std::uintmax_t textLimit) : textLimit(textLimit) {}
+
+ protected:
+  void entityDecl(const xc::DTDEntityDecl& decl, const bool isPEDecl,
+                  const bool isIgnored) override {
+    if (decl.getValueLen() > ENTITY_TEXT_LIMIT) {
+      refuse("entity '" + localText(decl.getName()) + "' is longer than " +
+             std::to_string(ENTITY_TEXT_LIMIT) + " characters");
+    }
+    XercesDOMParser::entityDecl(decl, isPEDecl, isIgnored);
+  }
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length,
+                     const bool cdataSection) override {
+    addText(length);
+    XercesDOMParser::docCharacters(chars, length, cdataSection);
+  }
+  void startElement(const xc::XMLElementDecl& decl, const unsigned int urlId,
+                    const XMLCh* const prefix, const xc::RefVectorOf<xc::XMLAttr>& attributes,
+                    const XMLSize_t count, const bool isEmpty, const bool isRoot) override {
+    for (XMLSize_t k = 0; k < count; ++k)
+      addText(xc::XMLString::stringLen(attributes.elementAt(k)->getValue()));
+    XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
+  }
+
+ private:
+  void addText(XMLSize_t length) {
+    text += length;
+    if (text > textLimit) {
+      refuse("more than " + std::to_string(textLimit) +
+             " characters of text once entities are expanded and attribute defaults filled in");
+    }
+  }
+  [[noreturn]] void refuse(const std::string& message) const {
+    const xc::Locator* at = getScanner()->getLocator();
+    throw LimitExceeded{message, at->getLineNumber(), at->getColumnNumber()};
+  }
+
+  std::uintmax_t textLimit;
+  std::uintmax_t text = 0;
+};
+
+// The failure line of the file: its name, and the line and column where the parser stopped when
+// it knows them.
+std::string fileFailure(const std::string& message, XMLFileLoc line = 0, XMLFileLoc column = 0) {
+  std::string where = FILE_NAME;
+  if (line > 0) where += ":" + std::to_string(line) + ":" + std::to_string(column);
+  return where + ": " + message + "\n";
+}
+
 // Parses the file and visits its token elements; returns the failure line, empty on success.
 // Everything the parse allocated is released before the caller ends the process.
 std::string visitTokens(const MarkingFile::Visit& visit) {
@@ -83,22 +156,30 @@ std::string visitTokens(const MarkingFile::Visit& visit) {
   xc::SecurityManager security;
   security.setEntityExpansionLimit(ENTITY_EXPANSION_LIMIT);
   xc::HandlerBase errors;  // turns fatal errors into SAX exceptions
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(FILE_NAME, error);
   std::unique_ptr<xc::XercesDOMParser> parser;
   try {
-    parser = std::make_unique<xc::XercesDOMParser>();
+    parser =
+        std::make_unique<BoundedParser>((error ? 0 : size) * TEXT_PER_FILE_BYTE + TEXT_ALLOWANCE);
     parser->setErrorHandler(&errors);
     parser->setLoadExternalDTD(false);
     parser->setDisableDefaultEntityResolution(true);  // an external entity is an error, not a read
     parser->setSecurityManager(&security);
     parser->parse(FILE_NAME);
+  } catch (const LimitExceeded& e) {
+    return fileFailure(e.message, e.line, e.column);
   } catch (const xc::XMLException& e) {
-    return "Xerces XML Exception message is: " + localText(e.getMessage()) + "\n";
+    return fileFailure("Xerces XML Exception message is: " + localText(e.getMessage()));
   } catch (const xc::DOMException& e) {
-    return "Xerces DOM Exception message is: " + localText(e.getMessage()) + "\n";
+    return fileFailure("Xerces DOM Exception message is: " + localText(e.getMessage()));
+  } catch (const xc::SAXParseException& e) {
+    return fileFailure("Xerces SAX Exception message is: " + localText(e.getMessage()),
+                       e.getLineNumber(), e.getColumnNumber());
   } catch (const xc::SAXException& e) {
-    return "Xerces SAX Exception message is: " + localText(e.getMessage()) + "\n";
+    return fileFailure("Xerces SAX Exception message is: " + localText(e.getMessage()));
   } catch (...) {
-    return "Xerces Unexpected Exception \n";
+    return fileFailure("Xerces Unexpected Exception ");
   }
 
   const xc::DOMDocument* document = parser->getDocument();
@@ -129,7 +210,7 @@ std::string visitTokens(const MarkingFile::Visit& visit) {
 void MarkingFile::forEachToken(const Visit& visit) {
   const std::string failure = visitTokens(visit);
   if (failure.empty()) return;
-  std::cout << failure << std::flush;
+  std::cerr << failure << std::flush;
   std::exit(1);
 }
 

@@ -22,8 +22,9 @@ class MarkingFile {
 
   // Calls `visit` for every element named "token", at any depth and in document order, with its
   // "place" attribute in the local 8-bit character set and whether that set shows it exactly (one
-  // it does not names no place of a net). A file that cannot be read or parsed prints its message
-  // and ends the process with status 1.
+  // it does not names no place of a net). A file that cannot be read or parsed prints its message,
+  // with the file's name and the line and column where the parse stopped, on standard error and
+  // ends the process with status 1.
   static void forEachToken(const Visit& visit);
   // The same for the elements whose "place" attribute equals `placeName`.
   static void forEachToken(const std::string& placeName,

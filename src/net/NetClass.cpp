@@ -1,5 +1,6 @@
 #include "net/NetClass.h"
 
+#include <algorithm>
 #include <iostream>
 #include <sstream>
 #include <string_view>
@@ -146,13 +147,19 @@ Place* NetClass::getPlace(const char* name) {
   return nullptr;
 }
 
-void NetClass::warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>& tokens) {
-  std::map<std::string, int> unknown;
+void NetClass::warnOfLeftOutMarkingTokens(const std::vector<Token_int::Initial>& tokens,
+                                          std::initializer_list<const Place*> takers) {
+  // By name, then whether the net has that place.
+  std::map<std::pair<std::string, bool>, int> leftOut;
   for (const Token_int::Initial& token : tokens) {
-    if (!token.exact || !places.contains(token.place)) ++unknown[token.place];
+    const bool known = token.exact && places.contains(token.place);
+    if (!known || std::none_of(takers.begin(), takers.end(),
+                               [&](const Place* place) { return place->getName() == token.place; }))
+      ++leftOut[{token.place, known}];
   }
-  for (const auto& [name, count] : unknown) {
-    std::cout << "Unknown place '" << name << "' in marking.xml: " << count
+  for (const auto& [place, count] : leftOut) {
+    std::cout << (place.second ? "Place '" : "Unknown place '") << place.first << "' in marking.xml"
+              << (place.second ? " takes no integer tokens: " : ": ") << count
               << (count == 1 ? " token" : " tokens") << " left out." << std::endl;
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <initializer_list>
 #include <list>
 #include <map>
 #include <string>
@@ -46,10 +47,11 @@ class NetClass {
   void linkTransitionToPlace(const char* transition, const char* place, int multiplicity);
   void linkIntoTransition(Place* place, Transition* transition, int multiplicity);
   void linkOutOfTransition(Transition* transition, Place* place, int multiplicity);
-  // Warns of the token elements of "marking.xml" that name a place the net lacks, one line per
-  // name with its count: their tokens are left out, and a misspelt place would otherwise pass for
-  // a marking that is simply empty there.
-  void warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>& tokens);
+  // Warns of the token elements of "marking.xml" that name a place the net lacks, or one that is
+  // not among the `takers` of integer tokens, one line per name with its count: their tokens are
+  // left out, and a misspelt place would otherwise pass for a marking that is simply empty there.
+  void warnOfLeftOutMarkingTokens(const std::vector<Token_int::Initial>& tokens,
+                                  std::initializer_list<const Place*> takers);
 
   // Lookups.
   Place* getPlace(const char* name);

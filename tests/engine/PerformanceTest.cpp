@@ -17,3 +17,12 @@ TEST(Profiling, LoopsGoOnWhereTheLastStoppedUntilTheNetRunsOutOfEvents) {
   EXPECT_TRUE(std::regex_match(out, loops)) << out;
   EXPECT_NE(out.find("\n2. loop in 00:00:00@12/31/0000\n2 firings in "), std::string::npos);
 }
+
+TEST(Profiling, AnInterruptedRunSaysSoInItsClosingLine) {
+  TestNet net([](TestNet& n) { dying(n); });
+  net.buildNet();
+  Simulation::interruptRequested = 1;  // as a SIGINT before the first loop does
+  const std::string out = printed([&] { Performance(&net, "net", "NULL", kOrigin, 4, 4).run(); });
+  Simulation::interruptRequested = 0;
+  EXPECT_EQ(out, "firing 4 * 4 times\n\nABORT SIMULATION. INTERRUPTED.");
+}

@@ -68,6 +68,9 @@ const std::string SPAN = " --mstart 0 --mstop 5", TIME = "--start 00:00:10@01/01
 const Case cases[] = {
     {"--help", 0, "netname: vudi\n|--restart_simulation|DEVA Simulation"},
     {"--version", 0, "vudi  version: " VUDI_VERSION "\n"},
+    // Each hint says what the option takes: thresholds of any order, no time limit, any bound.
+    {"--help", 0, "   --thrnumber <integer>=0>\n|   --thrmax <double > thrmin>\n|   --thrmin <double>\n|"
+     "   --secmax <integer>=0 (0: no limit)>\n|   --epsmax <double > 0.0>\n|   --resport <NULL, host:port or a same-host name>\n"},
     {"-T -S" + SPAN, 1, "Mutually exclusive argument already set!"},
     {SPAN, 1, "Required arguments missing"},
     {"-p --lcount 2 --seed 1234567", 1, "number 1 to 3480189302\nSetting individual seed number 2 to 1734986802\n|Missing argument firecount."},
@@ -80,6 +83,22 @@ const Case cases[] = {
     {"-S --mstart 0", 1, "Missing argument stop."},
     {"-S --mstart 0 --stop x", 1, "Format of stoptime invalid."},
     {"-S --mstart 10 --mstop 9", 1, "Stop time < Start time."},
+    {"-S " + TIME + "00:00:09@01/01/2000", 1, "Stop time < Start time."},
+    {"-T --start 00:00:00@02/30/2024 --mstop 5", 1, "Format of start time invalid."},  // no such day
+    {"-S --start 24:00:00@02/28/2024 --mstop 1e11", 1, "Format of start time invalid."},
+    {"-S --mstart 0 --stop 00:00:60@01/01/2000", 1, "Format of stoptime invalid."},
+    // The engine's time of no event: a run there would fire nothing and report success.
+    {"-T --mstart 315538070400 --mstop 315538070600 --nofsampling 11", 1,
+     "Start time must be before the calendar's end, 00:00:00@12/31/9999 (315538070400 s).\n"},
+    {"-S --mstart 315538070399 --mstop 315538070400", 1, "Stop time must be before the calendar's end"},
+    {"-S --mstart 1e300 --mstop 1e301", 1, "Start time must be before the calendar's end"},
+    // An empty value is as unreadable as any other, not an absent option.
+    {"-T --seed ''" + SPAN, 1, "(--seed)|Couldn't read argument value from string ''"},
+    {"-T --epsmax ''" + SPAN, 1, "(--epsmax)|string ''"},
+    {"-T --mstart '' --mstop 5", 1, "(--mstart)|string ''"},
+    {"-T --percentage ''" + SPAN, 1, "(--percentage)|string ''"},
+    {"-T --resport ''" + SPAN, 1, "(--resport)|string ''"},
+    {"-S -l --logdir marking.xml" + SPAN, 1, "Log folder marking.xml is not a folder."},
     {"-T --mstart 10 --mstop 10", 1, "Stop time < Start time."},
     {"-S --confidence 79.9" + SPAN, 1, "Confidence interval must be from 80.0 to 99.8."},
     {"-T --epsmax 0" + SPAN, 1, "Max. relative fault must be > 0.0."},
@@ -90,6 +109,10 @@ const Case cases[] = {
     {"-T --seed 1" + SPAN, 0, "\nUnknown place 'Nowhere' in marking.xml: 1 token left out.\nUnknown place "
      "'Poool' in marking.xml: 2 tokens left out.\n... try to connect|!Unknown|SUCCESSFUL", "", "<m><token place='Poool'/>"
      "<token place='Execution_thread_pool'/><token place='Nowhere'/><token place='Poool'/></m>"},
+    // A place of the net that takes no integer tokens is told of like an unknown one.
+    {"-T --seed 1" + SPAN, 0, "\nPlace 'Canny_in_1' in marking.xml takes no integer tokens: 2 tokens left out.\n"
+     "Unknown place 'Nowhere' in marking.xml: 1 token left out.\n|!in marking.xml|SUCCESSFUL", "",
+     "<m><token place='Canny_in_1'/><token place='Nowhere'/><token place='Canny_in_1'/></m>"},
     {"-T --seed -1" + SPAN, 1, "(--seed)|string '-1'"},
     {"-S -l" + SPAN, 1, "Log folder Log does not exist."},
     {"-R --mstart 10 --mstop 9 --repeats 2 --thrmax 4", 1, "RESTART simulation starts.|Error: no Importance Function"},
@@ -274,6 +297,7 @@ TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
   const std::string args = "-t " + TIME + "x";
   std::unique_ptr<socket_t> taken(socket_t::create_global("localhost:2020", 5));
   EXPECT_EQ(program.run(args), 1);
+  expectInOrder(program.file(), "Connection to server localhost:2020 failed. Socket is not okay! ");
   taken.reset();
   EXPECT_EQ(play(program, args, "TIME#", "00:00:10@01/01/2000\n"), 0);
   expectInOrder(program.file(), "Running tokengame from 00:00:10@01/01/2000|COMPLETE");

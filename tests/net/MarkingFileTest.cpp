@@ -18,6 +18,12 @@ std::string pool(const char* value) {
   return std::string("<token place='Pool' value='") + value + "'/>";
 }
 
+std::string repeated(const std::string& text, int times) {
+  std::string all;
+  while (times-- > 0) all += text;
+  return all;
+}
+
 // Each case writes "marking.xml" (none when empty) and reads the place "Pool" from it twice, or
 // ends the run with status 1 and the given line. It works in a folder of its own, beside two files
 // that only a parser letting a DOCTYPE reach other files would read.
@@ -44,6 +50,21 @@ TEST(MarkingFileTest, EveryCallAddsTheMatchingTokensOrEndsTheRunWithItsMessage) 
       {"<!DOCTYPE m [<!ENTITY a 'aaaaaaaaaa'><!ENTITY b '&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;'>"
        "<!ENTITY c '&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;'><!ENTITY d '&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;'>]>"
        "<m>&d;</m>", {}, "entity expansions in the document"},
+      {"<m>\n " + pool("0") + "\n<token place='Pool' value=x/>\n</m>", {},
+       "^marking.xml:3:27: Xerces SAX Exception message is: attribute value expected\n"},
+      // An entity stands for a few thousand characters at most, and the text the document comes
+      // to for a bounded multiple of the file: a small file may not make the parser build a huge
+      // one, be it through an entity used many times or an attribute default copied everywhere.
+      {"<!DOCTYPE m [<!ENTITY big '" + std::string(4097, 'x') + "'>]><m>&big;</m>", {},
+       "^marking.xml:1:4127: entity 'big' is longer than 4096 characters\n"},
+      {"<!DOCTYPE m [<!ENTITY big '" + std::string(4096, 'x') + "'>]><m>" +
+           repeated("&big;", 300) + "</m>", {},
+       "^marking.xml:1:[0-9]+: more than [0-9]+ characters of text once entities are expanded"},
+      {"<!DOCTYPE m [<!ATTLIST token pad CDATA '" + std::string(4000, 'x') + "'>]><m>" +
+           repeated(pool("1"), 400) + "</m>", {},
+       "attribute defaults filled in\n"},
+      {"<!DOCTYPE m [<!ENTITY p 'Pool'><!ATTLIST token value CDATA '7'>]><m>" +
+           repeated("<token place='&p;'/>", 2) + "</m>", {7, 7}},
   };
   for (const auto& c : cases) {
     fs::remove("marking.xml");
@@ -61,6 +82,11 @@ TEST(MarkingFileTest, EveryCallAddsTheMatchingTokensOrEndsTheRunWithItsMessage) 
       read.push_back(Dynamic_Cast<Token_int>(token)->getValue());
     EXPECT_EQ(read, expected) << c.xml;
   }
+  // On standard error, with the program's other input errors.
+  std::ofstream("marking.xml") << "<m>";
+  Place place(1, "Pool", nullptr, false, 0);
+  EXPECT_EXIT(Token_int::addInitialTokens(&place), testing::ExitedWithCode(1),
+              "^marking.xml:1:4: Xerces SAX Exception message is: input ended before all");
 }
 
 }  // namespace
