@@ -13,6 +13,8 @@
 #include <iostream>
 #include <memory>
 
+#include "core/EscapedText.h"
+
 namespace {
 
 namespace xc = XERCES_CPP_NAMESPACE;
@@ -129,7 +131,9 @@ std::string visitTokens(const MarkingFile::Visit& visit) {
 void MarkingFile::forEachToken(const Visit& visit) {
   const std::string failure = visitTokens(visit);
   if (failure.empty()) return;
-  std::cout << failure << std::flush;
+  // The parser's message may quote the file, control characters and all; the line end is ours.
+  std::cout << escapedText(std::string_view(failure).substr(0, failure.size() - 1)) << "\n"
+            << std::flush;
   std::exit(1);
 }
 

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/EscapedText.h"
 #include "net/MeasureObj.h"
 #include "net/Place.h"
 #include "net/Transition.h"
@@ -103,13 +104,14 @@ void NetClass::linkOutOfTransition(Transition* transition, Place* place, int mul
 
 namespace {
 
-// A named element of a map, or null after the lookup's message.
+// A named element of a map, or null after the lookup's message. The names asked for may come from
+// a front end or a file, so the messages show them escaped.
 template <class Map>
 typename Map::mapped_type findNamed(const Map& elements, const std::string& name,
                                     const char* kind) {
   auto found = elements.find(name);
   if (found != elements.end()) return found->second;
-  std::cout << "Couldn't find " << kind << ": " << name << std::endl;
+  std::cout << "Couldn't find " << kind << ": " << escapedText(name) << std::endl;
   return nullptr;
 }
 
@@ -142,7 +144,7 @@ Place* NetClass::getPlace(const char* name) {
     lastPlaceFound = found;
     return found->second;
   }
-  std::cout << "Couldn't find Place: " << name << std::endl;
+  std::cout << "Couldn't find Place: " << escapedText(name) << std::endl;
   return nullptr;
 }
 
@@ -152,7 +154,7 @@ void NetClass::warnOfUnknownMarkingPlaces(const std::vector<Token_int::Initial>&
     if (!token.exact || !places.contains(token.place)) ++unknown[token.place];
   }
   for (const auto& [name, count] : unknown) {
-    std::cout << "Unknown place '" << name << "' in marking.xml: " << count
+    std::cout << "Unknown place '" << escapedText(name) << "' in marking.xml: " << count
               << (count == 1 ? " token" : " tokens") << " left out." << std::endl;
   }
 }
@@ -164,7 +166,7 @@ Place* NetClass::getPlace(int id) { return findById(places, id); }
 Place* NetClass::getPlace(const PlaceIdentMap* aliases, const char* localName) {
   auto found = aliases->find(localName);
   if (found == aliases->end()) {
-    std::cout << "Couldn't find Place: " << localName << std::endl;
+    std::cout << "Couldn't find Place: " << escapedText(localName) << std::endl;
     return nullptr;
   }
   return getPlace(found->second);
