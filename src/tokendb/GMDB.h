@@ -50,7 +50,8 @@ class GMDB {
   bool DBReadInt(int* value, const char* table, const char* column, int id);
   bool DBReadFloat(float* value, const char* table, const char* column, int id);
   bool DBReadDouble(double* value, const char* table, const char* column, int id);
-  // Reads the stored text: "True", "1" or "T" is true, "False", "0" or "F" false.
+  // Reads a BIT column's 0 or 1, or the stored text: "True", "1" or "T" is true, "False", "0" or
+  // "F" false.
   bool DBReadBool(bool* value, const char* table, const char* column, int id);
   bool DBReadDateTime(std::string& value, const char* table, const char* column, int id);
   // Selects `column` of row `id` on `statement` and fetches it; true when the row exists. The

@@ -26,7 +26,9 @@ void printDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
   SQLINTEGER nativeError = 0;
   SQLSMALLINT length = 0;
   SQLGetDiagRec(handleType, handle, 1, state, &nativeError, message, sizeof message, &length);
-  std::cout << reinterpret_cast<const char*>(message) << " (" << nativeError << ")" << std::endl;
+  // The driver's message may quote stored values or the server's words.
+  std::cout << escapedText(reinterpret_cast<const char*>(message)) << " (" << nativeError << ")"
+            << std::endl;
 }
 
 bool refusedName(const char* who, std::string_view name) {
