@@ -27,6 +27,23 @@ namespace {
 
 const char* const PASSWORD_MASK = "********";
 
+// The driver's bounds on every wait for the server, in seconds: the login, and each read and write
+// after it. A server that stops answering (stopped, or hung) then gives a failed connection or a
+// failed read, and the run goes on without the stored tokens, instead of waiting for good; the
+// login timeout alone does not reach the handshake over a local socket.
+const char* const SERVER_TIMEOUTS = "CONN_TIMEOUT=5;READ_TIMEOUT=10;WRITE_TIMEOUT=10";
+
+// A value of a connect string in braces, inside which only '}' is special (and doubled): a name or
+// password holding ';' or '=' cannot add settings of its own.
+std::string braced(const char* value) {
+  std::string text = "{";
+  for (const char* c = printable(value); *c != '\0'; ++c) {
+    text += *c;
+    if (*c == '}') text += '}';
+  }
+  return text + "}";
+}
+
 // A text column longer than its buffer keeps its first 511 characters; the cut is reported, as the
 // record layout cannot carry the rest.
 void reportCut(SQLSMALLINT type, SQLLEN indicator, int id, const std::string& what) {
@@ -88,8 +105,15 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
   // later line of the run.
   std::cout << "trying to connect to DSN=" << printable(dsn) << ", USER=" << printable(user)
             << ", PASS=" << PASSWORD_MASK << std::endl;
-  code = SQLConnect(V_OD_hdbc, sqlText(dsn), SQL_NTS, sqlText(user), SQL_NTS, sqlText(password),
-                    SQL_NTS);
+  if (*printable(dsn) == '\0') {
+    // Refused as no data source: a connect string without one would fall back to a default.
+    code = SQLConnect(V_OD_hdbc, sqlText(""), SQL_NTS, nullptr, 0, nullptr, 0);
+  } else {
+    const std::string connection = "DSN=" + braced(dsn) + ";UID=" + braced(user) +
+                                   ";PWD=" + braced(password) + ";" + SERVER_TIMEOUTS;
+    code = SQLDriverConnect(V_OD_hdbc, nullptr, sqlText(connection.c_str()), SQL_NTS, nullptr, 0,
+                            nullptr, SQL_DRIVER_NOPROMPT);
+  }
   if (succeeded(code)) {
     std::cout << "connection established!" << std::endl;
     return true;

@@ -379,3 +379,24 @@ TEST_F(GMDBServer, BitColumnsReadAsBoolsAndNamesAreNeverReadAsSql) {
               got[0] == 7 && got[1] == 7);
   EXPECT_TRUE(db.DBDeleteRow("1e3", 1) && db.DBDropTbl("1e3"));
 }
+
+// A user name or password reaches the server as given, whatever it holds that a connect string
+// would otherwise read as the start of another setting.
+TEST_F(GMDBServer, UserNamesAndPasswordsAreTakenWholeByTheConnection) {
+  const std::string name = "u;PWD={" + std::to_string(getpid()) + "}", password = "p};DSN=x{",
+                    user = "'" + name + "'@'localhost'", server = std::getenv("VUDI_TEST_DB_DIR");
+  const auto asRoot = [&server](const std::string& sql) {
+    return std::system(
+        ("mariadb --no-defaults -uroot -S '" + server + "/mysql.sock' -e \"" + sql + "\"").c_str());
+  };
+  ASSERT_EQ(asRoot("CREATE USER " + user + " IDENTIFIED BY '" + password +
+                   "'; GRANT SELECT ON vudi.* TO " + user),
+            0);
+  GMDB other;
+  CaptureStdout();
+  const bool connected = other.DBConnect("vudi", name.c_str(), password.c_str());
+  const bool injected = GMDB().DBConnect("vudi", "raruzev;PWD=raruzev", "wrong");
+  const std::string out = GetCapturedStdout();
+  EXPECT_TRUE(connected && !injected) << out;
+  EXPECT_EQ(asRoot("DROP USER " + user), 0);
+}
