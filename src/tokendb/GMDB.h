@@ -21,7 +21,8 @@ class GMDB {
   GMDB& operator=(const GMDB&) = delete;
 
   // A null argument is passed on as "not given" and printed as empty text; the password is never
-  // printed.
+  // printed. A server that does not answer in time (5 s to log in, 10 s for each read or write
+  // after it) fails the connection, or the operation that waits for it.
   bool DBConnect(const char* dsn, const char* user, const char* password);
   void DBCloseConnect();
   // The type and attribute names go into the statement as identifiers, so only ASCII letters,
