@@ -9,6 +9,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/EscapedText.h"
 #include "core/Logging.h"
 #include "net/Binding.h"
 #include "net/MeasureObj.h"
@@ -56,7 +57,9 @@ void TokenGame::run() {
   init();
   if (hasMeasureSocket()) {
     std::cout << "writing StartTime to measure socket.." << std::endl;
-    const std::string line = "STARTTIME;" + std::to_string(static_cast<Long32>(currentTime)) + "\n";
+    // In the seconds of the TIME line: any start after 1 January 69 is past 32 bits of them.
+    const auto seconds = static_cast<std::int64_t>(std::trunc(currentTime.FullDateTime()));
+    const std::string line = "STARTTIME;" + std::to_string(seconds) + "\n";
     getMeasureSocket()->write(line.data(), line.size());
   }
 
@@ -119,7 +122,7 @@ void TokenGame::serve(socket_t* gui) {
   while (!connectionLost) {
     std::cout << "reading from GUI socket.." << std::endl;
     if (!readMessage(gui, message)) return;
-    std::cout << "received: <" << message << ">" << std::endl;
+    std::cout << "received: <" << escapedText(message) << ">" << std::endl;
     switch (parse(message, argument)) {
       case Command::singleStep:
         if (!stepLoop(gui)) return;

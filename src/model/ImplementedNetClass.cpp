@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "core/EscapedText.h"
 #include "model/MeasureObj_Execution__thread__pool__in__use.h"
 #include "model/Token_Data.h"
 #include "model/Transition_Canny__execution.h"
@@ -213,8 +214,8 @@ void ImplementedNetClass::createTokens() {
       place->addToken(info->token);
       ++added;
     } else {
-      std::cout << "Could not find Place '" << info->place_name << "' for "
-                << info->token->content() << std::endl;
+      std::cout << "Could not find Place '" << escapedText(info->place_name) << "' for "
+                << escapedText(info->token->content()) << std::endl;
     }
     delete info;
   }

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <vector>
 
+#include "core/EscapedText.h"
 #include "core/Logging.h"
 #include "net/Place.h"
 #include "tokendb/GMDB.h"
@@ -229,7 +230,7 @@ void Token_Data::readTokenData(const MarkingFile::Element& element) {
   if (DateTime::Check(time)) {
     set_gT(DateTime(time));
   } else {
-    std::cout << "Data token in marking.xml: gT \"" << time
+    std::cout << "Data token in marking.xml: gT \"" << escapedText(time)
               << "\" is no time of the form hh:mm:ss@mm/dd/yyyy, kept " << DateTime() << std::endl;
     set_gT(DateTime());
   }

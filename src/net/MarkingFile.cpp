@@ -20,6 +20,8 @@
 #include <memory>
 #include <string>
 
+#include "core/EscapedText.h"
+
 namespace {
 
 namespace xc = XERCES_CPP_NAMESPACE;
@@ -210,7 +212,9 @@ std::string visitTokens(const MarkingFile::Visit& visit) {
 void MarkingFile::forEachToken(const Visit& visit) {
   const std::string failure = visitTokens(visit);
   if (failure.empty()) return;
-  std::cerr << failure << std::flush;
+  // The parser's message may quote the file, control characters and all; the line end is ours.
+  std::cerr << escapedText(std::string_view(failure).substr(0, failure.size() - 1)) << "\n"
+            << std::flush;
   std::exit(1);
 }
 

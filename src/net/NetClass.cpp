@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/EscapedText.h"
 #include "net/MeasureObj.h"
 #include "net/Place.h"
 #include "net/Transition.h"
@@ -104,13 +105,14 @@ void NetClass::linkOutOfTransition(Transition* transition, Place* place, int mul
 
 namespace {
 
-// A named element of a map, or null after the lookup's message.
+// A named element of a map, or null after the lookup's message. The names asked for may come from
+// a front end or a file, so the messages show them escaped.
 template <class Map>
 typename Map::mapped_type findNamed(const Map& elements, const std::string& name,
                                     const char* kind) {
   auto found = elements.find(name);
   if (found != elements.end()) return found->second;
-  std::cout << "Couldn't find " << kind << ": " << name << std::endl;
+  std::cout << "Couldn't find " << kind << ": " << escapedText(name) << std::endl;
   return nullptr;
 }
 
@@ -143,7 +145,7 @@ Place* NetClass::getPlace(const char* name) {
     lastPlaceFound = found;
     return found->second;
   }
-  std::cout << "Couldn't find Place: " << name << std::endl;
+  std::cout << "Couldn't find Place: " << escapedText(name) << std::endl;
   return nullptr;
 }
 
@@ -158,7 +160,8 @@ void NetClass::warnOfLeftOutMarkingTokens(const std::vector<Token_int::Initial>&
       ++leftOut[{token.place, known}];
   }
   for (const auto& [place, count] : leftOut) {
-    std::cout << (place.second ? "Place '" : "Unknown place '") << place.first << "' in marking.xml"
+    std::cout << (place.second ? "Place '" : "Unknown place '") << escapedText(place.first)
+              << "' in marking.xml"
               << (place.second ? " takes no integer tokens: " : ": ") << count
               << (count == 1 ? " token" : " tokens") << " left out." << std::endl;
   }
@@ -171,7 +174,7 @@ Place* NetClass::getPlace(int id) { return findById(places, id); }
 Place* NetClass::getPlace(const PlaceIdentMap* aliases, const char* localName) {
   auto found = aliases->find(localName);
   if (found == aliases->end()) {
-    std::cout << "Couldn't find Place: " << localName << std::endl;
+    std::cout << "Couldn't find Place: " << escapedText(localName) << std::endl;
     return nullptr;
   }
   return getPlace(found->second);

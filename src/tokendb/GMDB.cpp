@@ -1,5 +1,6 @@
 #include "tokendb/GMDB.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <iostream>
@@ -16,6 +17,7 @@ using GMDBStatement::getText;
 using GMDBStatement::printable;
 using GMDBStatement::printDiagnostic;
 using GMDBStatement::printFailure;
+using GMDBStatement::quoted;
 using GMDBStatement::refusedName;
 using GMDBStatement::Statement;
 using GMDBStatement::succeeded;
@@ -25,12 +27,37 @@ namespace {
 
 const char* const PASSWORD_MASK = "********";
 
+// The driver's bounds on every wait for the server, in seconds: the login, and each read and write
+// after it. A server that stops answering (stopped, or hung) then gives a failed connection or a
+// failed read, and the run goes on without the stored tokens, instead of waiting for good; the
+// login timeout alone does not reach the handshake over a local socket.
+const char* const SERVER_TIMEOUTS = "CONN_TIMEOUT=5;READ_TIMEOUT=10;WRITE_TIMEOUT=10";
+
+// A value of a connect string in braces, inside which only '}' is special (and doubled): a name or
+// password holding ';' or '=' cannot add settings of its own.
+std::string braced(const char* value) {
+  std::string text = "{";
+  for (const char* c = printable(value); *c != '\0'; ++c) {
+    text += *c;
+    if (*c == '}') text += '}';
+  }
+  return text + "}";
+}
+
 // A text column longer than its buffer keeps its first 511 characters; the cut is reported, as the
 // record layout cannot carry the rest.
 void reportCut(SQLSMALLINT type, SQLLEN indicator, int id, const std::string& what) {
   if (type == SQL_C_CHAR && (indicator == SQL_NO_TOTAL || indicator >= TEXT_SIZE))
     std::cout << "DBReadTokens: token " << id << ": text of " << what << " cut to " << TEXT_SIZE - 1
               << " characters" << std::endl;
+}
+
+// A bound text column of the fetched row, taken whole: a NUL byte inside it is part of the text,
+// so that a stored name never passes for the name that ends at that byte.
+std::string boundText(const char* buffer, SQLLEN indicator) {
+  if (indicator == SQL_NULL_DATA) return "";
+  const bool whole = indicator >= 0 && indicator < TEXT_SIZE;
+  return std::string(buffer, whole ? static_cast<size_t>(indicator) : TEXT_SIZE - 1);
 }
 
 SQLCHAR* sqlText(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
@@ -78,8 +105,15 @@ bool GMDB::DBConnect(const char* dsn, const char* user, const char* password) {
   // later line of the run.
   std::cout << "trying to connect to DSN=" << printable(dsn) << ", USER=" << printable(user)
             << ", PASS=" << PASSWORD_MASK << std::endl;
-  code = SQLConnect(V_OD_hdbc, sqlText(dsn), SQL_NTS, sqlText(user), SQL_NTS, sqlText(password),
-                    SQL_NTS);
+  if (*printable(dsn) == '\0') {
+    // Refused as no data source: a connect string without one would fall back to a default.
+    code = SQLConnect(V_OD_hdbc, sqlText(""), SQL_NTS, nullptr, 0, nullptr, 0);
+  } else {
+    const std::string connection = "DSN=" + braced(dsn) + ";UID=" + braced(user) +
+                                   ";PWD=" + braced(password) + ";" + SERVER_TIMEOUTS;
+    code = SQLDriverConnect(V_OD_hdbc, nullptr, sqlText(connection.c_str()), SQL_NTS, nullptr, 0,
+                            nullptr, SQL_DRIVER_NOPROMPT);
+  }
   if (succeeded(code)) {
     std::cout << "connection established!" << std::endl;
     return true;
@@ -181,26 +215,30 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
   std::string sql = "SELECT ";
   for (size_t k = 0; k < n; ++k) {
     if (k > 0) sql += ", ";
-    sql += "oname." + lcase((*attributes)[k]->name);
+    sql += "oname." + quoted(lcase((*attributes)[k]->name));
   }
   if (n > 0) sql += ",";
-  sql += " tname.id, pname.name FROM " + number + "_tokens_" + type + " tname, " + number +
-         "_objects_" + type + " oname, " + number +
-         "_places pname WHERE tname.object_id = oname.id AND pname.id=tname.place_id";
+  sql += " tname.id, pname.name FROM " + quoted(number + "_tokens_" + type) + " tname, " +
+         quoted(number + "_objects_" + type) + " oname, " + quoted(number + "_places") +
+         " pname WHERE tname.object_id = oname.id AND pname.id=tname.place_id";
 
   if (!SQLQuery(&statement, sql.c_str())) {
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
     return false;
   }
   SQLRETURN code = SQL_SUCCESS;
-  while (succeeded(code = SQLFetch(statement))) {
+  for (;;) {
+    // The driver writes no indicator for some set values (a BIT column's): one left at
+    // SQL_NULL_DATA by an earlier row would turn every later value of its column into a NULL.
+    std::fill(indicators.begin(), indicators.end(), 0);
+    if (!succeeded(code = SQLFetch(statement))) break;
     // A driver may fill a cut text column to the last byte without a terminator; the text ends
     // at 511 characters.
     placeName[TEXT_SIZE - 1] = '\0';
     for (auto& buffer : buffers) buffer[TEXT_SIZE - 1] = '\0';
     auto* row = new token_description;
     row->id = indicators[n] == SQL_NULL_DATA ? 0 : id;
-    row->place_name = indicators[n + 1] == SQL_NULL_DATA ? "" : placeName;
+    row->place_name = boundText(placeName, indicators[n + 1]);
     reportCut(SQL_C_CHAR, indicators[n + 1], row->id, "place name");
     for (size_t k = 0; k < n; ++k) {
       auto* value = new token_attribute;

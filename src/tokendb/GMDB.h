@@ -21,7 +21,8 @@ class GMDB {
   GMDB& operator=(const GMDB&) = delete;
 
   // A null argument is passed on as "not given" and printed as empty text; the password is never
-  // printed.
+  // printed. A server that does not answer in time (5 s to log in, 10 s for each read or write
+  // after it) fails the connection, or the operation that waits for it.
   bool DBConnect(const char* dsn, const char* user, const char* password);
   void DBCloseConnect();
   // The type and attribute names go into the statement as identifiers, so only ASCII letters,
@@ -50,7 +51,8 @@ class GMDB {
   bool DBReadInt(int* value, const char* table, const char* column, int id);
   bool DBReadFloat(float* value, const char* table, const char* column, int id);
   bool DBReadDouble(double* value, const char* table, const char* column, int id);
-  // Reads the stored text: "True", "1" or "T" is true, "False", "0" or "F" false.
+  // Reads a BIT column's 0 or 1, or the stored text: "True", "1" or "T" is true, "False", "0" or
+  // "F" false.
   bool DBReadBool(bool* value, const char* table, const char* column, int id);
   bool DBReadDateTime(std::string& value, const char* table, const char* column, int id);
   // Selects `column` of row `id` on `statement` and fetches it; true when the row exists. The

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "core/EscapedText.h"
+
 #include "tokendb/GMDBStatement.h"
 
 // The schema of the stored markings: a marking's tables and the column types they are made of.
@@ -11,6 +13,7 @@ using GMDBStatement::getInt;
 using GMDBStatement::getNumber;
 using GMDBStatement::getText;
 using GMDBStatement::printFailure;
+using GMDBStatement::quoted;
 using GMDBStatement::refusedName;
 using GMDBStatement::Statement;
 using GMDBStatement::succeeded;
@@ -53,7 +56,7 @@ bool GMDB::DBCreateMarking(marking_description* marking) {
                   << std::endl;
         return false;
       }
-      columns += ", " + name + " " + typeName;
+      columns += ", " + quoted(name) + " " + typeName;
     }
     objectColumns.push_back(columns);
   }
@@ -66,11 +69,11 @@ bool GMDB::DBCreateMarking(marking_description* marking) {
   const auto fail = [&](const std::string& message) {
     std::cout << message << std::endl;
     for (auto table = created.rbegin(); table != created.rend(); ++table)
-      statement.run("DROP TABLE " + *table);
+      statement.run("DROP TABLE " + quoted(*table));
     return false;
   };
   const auto create = [&](const std::string& table, const std::string& columns) {
-    if (!statement.run("CREATE TABLE " + table + columns)) return false;
+    if (!statement.run("CREATE TABLE " + quoted(table) + columns)) return false;
     created.push_back(table);
     return true;
   };
@@ -94,10 +97,10 @@ bool GMDB::DBCreateMarking(marking_description* marking) {
     return fail("Couldn't create table '" + places + "'");
   int place = 0;
   for (const std::string& name : marking->placenames)
-    if (!statement.run(
-            "INSERT INTO " + places + " (id, name) values(" + std::to_string(++place) + ", ?)",
-            {name}))
-      return fail("Couldn't store place '" + name + "' in table " + places);
+    if (!statement.run("INSERT INTO " + quoted(places) + " (id, name) values(" +
+                           std::to_string(++place) + ", ?)",
+                       {name}))
+      return fail("Couldn't store place '" + escapedText(name) + "' in table " + places);
   for (size_t k = 0; k < marking->tokentypes.size(); ++k) {
     const std::string type = lcase(marking->tokentypes[k]->tokentypename);
     const std::string tokens = number + "_tokens_" + type;
@@ -109,7 +112,7 @@ bool GMDB::DBCreateMarking(marking_description* marking) {
   }
   if (!statement.run("INSERT INTO markings (id, name) values(" + number + ", ?)",
                      {marking->markingname}))
-    return fail("Couldn't insert new marking '" + marking->markingname + "'");
+    return fail("Couldn't insert new marking '" + escapedText(marking->markingname) + "'");
   return true;
 }
 

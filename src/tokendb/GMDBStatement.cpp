@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "core/EscapedText.h"
+
 namespace GMDBStatement {
 
 namespace {
@@ -10,21 +12,8 @@ namespace {
 const size_t NAME_SIZE = 64;
 
 // A refused name may be anything, megabytes long or full of terminal escapes: it is echoed as its
-// first characters up to the name limit, with bytes that are not printable ASCII as \xNN.
-std::string shown(std::string_view name) {
-  static const char HEX[] = "0123456789abcdef";
-  std::string text;
-  for (const unsigned char c : name.substr(0, NAME_SIZE)) {
-    if (c >= ' ' && c <= '~') {
-      text += static_cast<char>(c);
-    } else {
-      text += "\\x";
-      text += HEX[c >> 4];
-      text += HEX[c & 15];
-    }
-  }
-  return text;
-}
+// first characters up to the name limit, escaped.
+std::string shown(std::string_view name) { return escapedText(name.substr(0, NAME_SIZE)); }
 
 // Longest text a read takes; a longer one is refused rather than grown without bound.
 const SQLLEN TEXT_CAP = 1 << 20;
@@ -37,7 +26,9 @@ void printDiagnostic(SQLSMALLINT handleType, SQLHANDLE handle) {
   SQLINTEGER nativeError = 0;
   SQLSMALLINT length = 0;
   SQLGetDiagRec(handleType, handle, 1, state, &nativeError, message, sizeof message, &length);
-  std::cout << reinterpret_cast<const char*>(message) << " (" << nativeError << ")" << std::endl;
+  // The driver's message may quote stored values or the server's words.
+  std::cout << escapedText(reinterpret_cast<const char*>(message)) << " (" << nativeError << ")"
+            << std::endl;
 }
 
 bool refusedName(const char* who, std::string_view name) {

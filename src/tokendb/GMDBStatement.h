@@ -31,6 +31,11 @@ inline const char* printable(const char* text) { return text != nullptr ? text :
 // is built, as one of megabytes would exceed the packet limit and make the server hang up.
 bool refusedName(const char* who, std::string_view name);
 
+// A name that refusedName let through, as an identifier of the statement: quoted, so that a name
+// SQL would also read as a word, a function or a number (CURRENT_USER, 1e3, -1_places) is always
+// the table or column of that name.
+inline std::string quoted(std::string_view name) { return "`" + std::string(name) + "`"; }
+
 // A failed call on a statement: what failed, its return code, then the driver's diagnostic.
 void printFailure(const char* what, SQLRETURN code, SQLHSTMT statement,
                   const std::string& detail = "");

@@ -18,8 +18,10 @@ using GMDBStatement::getNarrow;
 using GMDBStatement::getNumber;
 using GMDBStatement::getText;
 using GMDBStatement::printable;
+using GMDBStatement::quoted;
 using GMDBStatement::refusedName;
 using GMDBStatement::Statement;
+using GMDBStatement::succeeded;
 using GMDBStatement::Value;
 
 namespace {
@@ -126,17 +128,31 @@ bool parseBool(const std::string& text, SQLINTEGER& value) {
   return false;
 }
 
+// A stored boolean: a BIT column's 0 or 1, which the driver gives as a byte no text spells, or a
+// text that parseBool knows.
+bool getBool(SQLHSTMT statement, SQLUSMALLINT column, SQLINTEGER& value, const char* who) {
+  SQLLEN type = 0;
+  if (succeeded(
+          SQLColAttribute(statement, column, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &type)) &&
+      type == SQL_BIT) {
+    unsigned char bit = 0;
+    if (!getNumber(statement, column, SQL_C_BIT, bit)) return false;
+    value = bit != 0;
+    return true;
+  }
+  std::string text;
+  return getText(statement, column, text, who) && parseBool(text, value);
+}
+
 // One column of the fetched row as its format letter reads it: texts whole, a bool as 0 or 1.
 bool getColumn(SQLHSTMT statement, SQLUSMALLINT column, char letter, Value& value,
                const char* who) {
-  std::string text;
   switch (letter) {
     case 'i': return getInt(statement, column, value.emplace<SQLINTEGER>(), who);
     case 'f':
       return getNarrow<float, double>(statement, column, SQL_C_DOUBLE, value.emplace<float>(), who);
     case 'd': return getNumber(statement, column, SQL_C_DOUBLE, value.emplace<double>());
-    case 'b':
-      return getText(statement, column, text, who) && parseBool(text, value.emplace<SQLINTEGER>());
+    case 'b': return getBool(statement, column, value.emplace<SQLINTEGER>(), who);
     default: return getText(statement, column, value.emplace<std::string>(), who);
   }
 }
@@ -193,11 +209,18 @@ std::string join(const std::vector<std::string>& pieces, const char* separator,
   return joined;
 }
 
+// Column names as the identifiers of a statement.
+std::vector<std::string> quotedAll(const std::vector<std::string>& names) {
+  std::vector<std::string> all;
+  for (const std::string& name : names) all.push_back(quoted(name));
+  return all;
+}
+
 // The whole statement of a row update: every column or none.
 bool updateRow(GMDB& db, const char* table, int id, const std::vector<std::string>& columns,
                const std::vector<Value>& values) {
   return runOnce(db,
-                 "UPDATE " + std::string(table) + " SET " + join(columns, ", ", " = ?") +
+                 "UPDATE " + quoted(table) + " SET " + join(quotedAll(columns), ", ", " = ?") +
                      " WHERE Id = " + std::to_string(id),
                  values);
 }
@@ -231,7 +254,7 @@ bool GMDB::SQLReadValue(SQLHSTMT statement, const char* table, const char* colum
       refusedName("SQLReadValue", printable(column)))
     return false;
   return execute(*this, statement,
-                 "SELECT " + std::string(column) + " FROM " + table +
+                 "SELECT " + quoted(column) + " FROM " + quoted(table) +
                      " WHERE id = " + std::to_string(id)) &&
          fetchRow(statement) == Fetched::Row;
 }
@@ -311,8 +334,8 @@ bool GMDB::DBInsertRow(const char* table, const char* format, ...) {
   va_end(args);
   return taken &&
          runOnce(*this,
-                 "INSERT INTO " + std::string(table) + " (" + join(columns, ",") + ") VALUES (" +
-                     join(std::vector<std::string>(values.size(), "?"), ",") + ")",
+                 "INSERT INTO " + quoted(table) + " (" + join(quotedAll(columns), ",") +
+                     ") VALUES (" + join(std::vector<std::string>(values.size(), "?"), ",") + ")",
                  values);
 }
 
@@ -343,7 +366,7 @@ bool GMDB::DBReadRow(const char* table, const char* format, int id, ...) {
 
   Statement statement(*this);
   if (!statement ||
-      !statement.run("SELECT " + join(columns, ", ") + " FROM " + table +
+      !statement.run("SELECT " + join(quotedAll(columns), ", ") + " FROM " + quoted(table) +
                      " WHERE Id = " + std::to_string(id)) ||
       statement.fetch() != Fetched::Row)
     return false;
@@ -359,7 +382,7 @@ bool GMDB::DBReadRow(const char* table, const char* format, int id, ...) {
 
 bool GMDB::DBDeleteRow(const char* table, int id) {
   return connected() && !refusedName("DBDeleteRow", printable(table)) &&
-         runOnce(*this, "DELETE FROM " + std::string(table) + " WHERE Id = " + std::to_string(id));
+         runOnce(*this, "DELETE FROM " + quoted(table) + " WHERE Id = " + std::to_string(id));
 }
 
 bool GMDB::DBCreateTbl(const char* table, const char* format, ...) {
@@ -369,18 +392,18 @@ bool GMDB::DBCreateTbl(const char* table, const char* format, ...) {
   va_start(args, format);
   const bool taken =
       connected() &&
-      takeEntries("DBCreateTbl", "Wrong types", table, format, args, columns,
-                  [&](char letter) { definitions += " " + columns.back() + columnType(letter); });
+      takeEntries("DBCreateTbl", "Wrong types", table, format, args, columns, [&](char letter) {
+        definitions += " " + quoted(columns.back()) + columnType(letter);
+      });
   va_end(args);
   if (!taken) return false;
   definitions.pop_back();  // the comma after the last column
-  return runOnce(*this,
-                 "CREATE TABLE IF NOT EXISTS " + std::string(table) + " (" + definitions + ")");
+  return runOnce(*this, "CREATE TABLE IF NOT EXISTS " + quoted(table) + " (" + definitions + ")");
 }
 
 bool GMDB::DBDropTbl(const char* table) {
   return connected() && !refusedName("DBDropTbl", printable(table)) &&
-         runOnce(*this, "DROP TABLE IF EXISTS " + std::string(table));
+         runOnce(*this, "DROP TABLE IF EXISTS " + quoted(table));
 }
 
 std::map<int, double> GMDB::DBReadFrequencies() {

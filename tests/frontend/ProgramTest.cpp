@@ -23,8 +23,9 @@ namespace fs = std::filesystem;
 // The program run in a fresh folder holding marking.xml and a folder "logs", with no ODBC data
 // source (no database is reached) and ended after 120 s; `run` gives its exit status.
 struct Program {
-  fs::path folder = fs::temp_directory_path() / ("vudi-run." + std::to_string(getpid()));
-  Program() {
+  fs::path folder;
+  explicit Program(const std::string& name = "vudi-run")
+      : folder(fs::temp_directory_path() / (name + "." + std::to_string(getpid()))) {
     fs::remove_all(folder), fs::create_directories(folder / "logs");
     fs::copy_file(fs::path(VUDI_SOURCE_DIR) / "marking.xml", folder / "marking.xml");
   }
@@ -323,6 +324,107 @@ TEST(Program, PlacesTheFramesOfTheTokenDatabaseExample) {
             0);
   EXPECT_EQ(std::system((sql + "-e 'DROP DATABASE " + db + "'").c_str()), 0);
   expectInOrder(program.file(), "connection established!|3 tokens added to the net.");
+}
+
+// A private server of the test's own, which it may stop (SIGSTOP) to play one that hangs: the
+// other tests' server must never be. It is let go of and shut down whatever the test's outcome.
+struct OwnServer {
+  OwnServer() {
+    FILE* started = popen("'" VUDI_SOURCE_DIR "/scripts/test-db.sh' start", "r");
+    const std::string key = "export VUDI_TEST_DB_DIR='";
+    for (char line[4096]; started && fgets(line, sizeof line, started);)
+      if (const std::string text = line; text.starts_with(key))
+        dir = text.substr(key.size(), text.find('\'', key.size()) - key.size());
+    if (started) pclose(started);
+    std::ifstream(dir + "/mariadbd.pid") >> pid;
+  }
+  ~OwnServer() {
+    if (pid > 0) kill(pid, SIGCONT);
+    if (!dir.empty())
+      std::system(("'" VUDI_SOURCE_DIR "/scripts/test-db.sh' stop '" + dir + "'").c_str());
+  }
+  // The first line that `query` prints.
+  std::string ask(const std::string& query) const {
+    const std::string sql = "mariadb --no-defaults -N -uraruzev -praruzev -S '" + dir +
+                            "/mysql.sock' -e \"" + query + "\"";
+    FILE* out = popen(sql.c_str(), "r");
+    char line[4096] = {};
+    if (out && !fgets(line, sizeof line, out)) line[0] = '\0';
+    if (out) pclose(out);
+    return line;
+  }
+  // Stops the server, and waits until each of its threads has stopped.
+  bool stop() const {
+    kill(pid, SIGSTOP);
+    for (int ms = 0; ms < 10000; ms += 10, usleep(10000)) {
+      bool stopped = true;
+      for (const auto& task : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task")) {
+        std::ifstream in(task.path() / "stat");
+        const std::string stat(std::istreambuf_iterator<char>(in), {});
+        stopped = stopped && stat.size() > stat.rfind(')') + 2 && stat[stat.rfind(')') + 2] == 'T';
+      }
+      if (stopped) return true;
+    }
+    return false;
+  }
+  // A program folder whose data source "vudi" is this server's database `db`.
+  void lead(const Program& program, const std::string& db) const {
+    fs::copy_file(dir + "/odbcinst.ini", program.folder / "odbcinst.ini");
+    std::ofstream(program.folder / "odbc.ini")
+        << "[vudi]\nDriver=MariaDB\nSOCKET=" << dir << "/mysql.sock\nDATABASE=" << db << "\n";
+  }
+  std::string dir;
+  pid_t pid = 0;
+};
+
+// A stored place whose name holds a NUL byte is no place of the net, and names and values from the
+// database are echoed with their control bytes escaped. A server that stops answering, during the
+// token read or before the login, gives a failed read or connection, and the run goes on.
+TEST(Program, ATokenDatabaseWithOddNamesOrAHungServerNeverHoldsTheRunNorWritesOnTheConsole) {
+  if (!std::getenv("VUDI_TEST_DB_DIR")) GTEST_SKIP() << "no test database: see scripts/test-db.sh";
+  const OwnServer server;
+  ASSERT_GT(server.pid, 0) << "no server of the test's own";
+  const std::string tables =
+      "CREATE TABLE 1_places (id int, name varchar(100)); CREATE TABLE 1_objects_data (id int, "
+      "n varchar(100), s int, l int, gt datetime, d bit(1), ood bit(1), tl int, gl int); "
+      "INSERT INTO 1_objects_data VALUES (1, CONCAT('a', CHAR(27), ']0;x', CHAR(7)), 1, 2, "
+      "'2024-01-01 00:00:00', 1, 0, 3, 4); INSERT INTO 1_places VALUES (1, 'Canny_in_1'), "
+      "(2, CONCAT('Canny_in_1', CHAR(0), CHAR(27), '[2J')); ";
+  const std::string oddTokens =
+      "CREATE TABLE 1_tokens_data (id int, object_id int, place_id int); "
+      "INSERT INTO 1_tokens_data VALUES (1, 1, 1), (2, 1, 2); ";
+  // The read of "slow" waits 20 s on the server before it gives its first row.
+  const std::string slowTokens =
+      "CREATE TABLE t (id int, object_id int, place_id int); "
+      "INSERT INTO t VALUES (1, 1, 1); CREATE VIEW 1_tokens_data AS "
+      "SELECT * FROM t WHERE SLEEP(20) = 0; ";
+  ASSERT_EQ(server.ask("CREATE DATABASE odd; USE odd; " + tables + oddTokens +
+                       "CREATE DATABASE slow; USE slow; " + tables + slowTokens + "SELECT 'made'"),
+            "made\n");
+  const std::string args = "-T --seed 1" + SPAN;
+  Program odd("vudi-odd"), slow("vudi-slow"), hung("vudi-hung");
+  server.lead(odd, "odd"), server.lead(slow, "slow"), server.lead(hung, "slow");
+  EXPECT_EQ(odd.run(args), 0);
+  expectInOrder(odd.file(),
+                "Couldn't find Place: Canny_in_1\\x00\\x1b[2J\nCould not find Place "
+                "'Canny_in_1\\x00\\x1b[2J' for {n=\"a\\x1b]0;x\\x07\"; s=1;|"
+                "1 tokens added to the net.|SIMULATION SUCCESSFUL");
+
+  // The read is under way on the server when it stops; the next login finds it stopped.
+  auto reading = std::async(std::launch::async, [&] {
+    const int status = std::system(slow.line(args, "timeout 60").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  });
+  const std::string query =
+      "SELECT 1 FROM information_schema.processlist WHERE info LIKE 'SELECT oname.%'";
+  for (int ms = 0; ms < 30000 && server.ask(query).empty(); ms += 50) usleep(50000);
+  ASSERT_TRUE(server.stop());
+  EXPECT_EQ(std::system(hung.line(args, "timeout 60").c_str()), 0);
+  EXPECT_EQ(reading.get(), 0);
+  expectInOrder(slow.file(),
+                "connection established!\n|Error in Select -1\n|Lost connection|"
+                "0 tokens added to the net.|SIMULATION SUCCESSFUL");
+  expectInOrder(hung.file(), "Error SQLConnect -1\n|handshake|SIMULATION SUCCESSFUL");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 
+#include <fstream>
 #include <thread>
 
 #include "engine/EngineHarness.h"
@@ -24,16 +25,32 @@ void play(TestNet& n) {
 }
 
 // The game in a child process, so that one that dies or hangs cannot take the tests with it. The
-// game is gone, and its result socket closed, before the process ends.
-Forked game(const std::string& resport = "NULL", bool quiet = false) {
-  return Forked([resport, quiet] {
-    if (quiet) std::freopen("/dev/null", "w", stdout);
+// game is gone, and its result socket closed, before the process ends. Its standard output goes
+// to the file `console` when one is named.
+Forked game(const std::string& resport = "NULL", const char* console = nullptr,
+            const DateTime& from = kOrigin) {
+  return Forked([resport, console, from] {
+    if (console) std::freopen(console, "w", stdout);
     TestNet net(play);
     net.buildNet();
-    TokenGame game(&net, "net", resport, kOrigin);
+    TokenGame game(&net, "net", resport, from);
     return game.run(), game.shutdown(), game.hasFailed() ? 1 : 0;
   });
 }
+
+// The peer of a game's result socket: a loopback listener on any free port.
+struct ResultPeer {
+  ResultPeer() {
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t size = sizeof a;
+    auto* at = reinterpret_cast<sockaddr*>(&a);
+    EXPECT_EQ(bind(fd, at, size) | listen(fd, 1) | getsockname(fd, at, &size), 0);
+    address = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  }
+  ~ResultPeer() { close(fd); }
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  std::string address;
+};
 
 // The front end on port 2020, or another connection; a '|' in a command cuts it into two writes
 // 200 ms apart, and an answer of the given size is awaited at most `seconds`.
@@ -56,13 +73,8 @@ struct Gui {
 
 TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines) {
   if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
-  // The result socket's peer: a loopback listener on any free port.
-  const int results = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
-  socklen_t size = sizeof a;
-  auto* at = reinterpret_cast<sockaddr*>(&a);
-  ASSERT_EQ(bind(results, at, size) | listen(results, 1) | getsockname(results, at, &size), 0);
-  Forked peer = game("127.0.0.1:" + std::to_string(ntohs(a.sin_port)));
+  ResultPeer results;
+  Forked peer = game(results.address);
   Gui gui;
   const std::string changed = "PLACES:q;p#TRANSITIONS:T1;T3#BREAKPOINTS:5#\n";
   const std::string t0 = "00:00:00@01/01/0001\n";
@@ -90,13 +102,36 @@ TEST(TokenGame, EveryCommandIsAnsweredByteForByteAndTheResultSocketGetsItsLines)
     EXPECT_EQ(gui.ask(command, answer.size()), answer) << command;
   EXPECT_EQ(peer.wait(), 0);
   const std::string lines = "NETNAME;net\nXTICKFORMAT;3\nTIME;86400\nSTARTTIME;86400\nEXIT;0\n";
-  EXPECT_EQ(Gui(new win_socket(accept(results, nullptr, nullptr))).ask("", lines.size()), lines);
-  close(results);
+  EXPECT_EQ(Gui(new win_socket(accept(results.fd, nullptr, nullptr))).ask("", lines.size()), lines);
+}
+
+// What the front end sends is echoed on the console with its control bytes escaped, so that it
+// cannot clear the screen nor forge one of the program's lines; a game far from the origin sends
+// its start in the seconds of its TIME line.
+TEST(TokenGame, EchoesTheFrontEndsControlBytesEscapedAndSendsItsStartInFullSeconds) {
+  if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
+  ResultPeer results;
+  const std::string console = testing::TempDir() + "tokengame-console." + std::to_string(getpid());
+  Forked peer = game(results.address, console.c_str(), DateTime("00:00:10@01/01/2000"));
+  Gui gui;
+  EXPECT_EQ(gui.ask("PLACE:\x1b[2J\rSIMULATION SUCCESSFUL\n\x9b#", 1), "\n");
+  EXPECT_EQ(gui.ask("EXIT#", 0), "");
+  EXPECT_EQ(peer.wait(), 0);
+  std::ifstream in(console);
+  const std::string out(std::istreambuf_iterator<char>(in), {});
+  std::remove(console.c_str());
+  const std::string name = "\\x1b[2J\\x0dSIMULATION SUCCESSFUL\\x0a\\x9b";
+  const std::string echo = "received: <PLACE:" + name + ">\nCouldn't find Place: " + name + "\n";
+  EXPECT_NE(out.find(echo), std::string::npos) << out;
+  EXPECT_EQ(out.find_first_of("\x1b\r\x9b"), std::string::npos) << out;
+  const std::string lines =
+      "NETNAME;net\nXTICKFORMAT;3\nTIME;63082540810\nSTARTTIME;63082540810\nEXIT;0\n";
+  EXPECT_EQ(Gui(new win_socket(accept(results.fd, nullptr, nullptr))).ask("", lines.size()), lines);
 }
 
 TEST(TokenGame, AnswersAHundredThousandCommandsInOneWriteAndOutlivesAFrontEndGoneMidStep) {
   if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
-  Forked flooded = game("NULL", true);
+  Forked flooded = game("NULL", "/dev/null");
   Gui gui;
   std::string commands, answers;
   for (int i = 0; i < 100000; ++i) commands += "TIME#", answers += "00:00:00@01/01/0001\n";

@@ -279,6 +279,15 @@ TEST_F(Model, StoredRowsAndMarkingFileTokensGiveTheirValuesOrTheDefaultsAndSayWh
   EXPECT_EQ(p.content(), STORED + "," + DEFAULT_DATA + "," + DEFAULT_DATA);
 }
 
+// A time that marking.xml spells wrongly is echoed with its control characters escaped.
+TEST_F(Model, AWrongTimeOfMarkingXmlIsEchoedEscaped) {
+  std::ofstream("marking.xml") << "<?xml version='1.1'?><m><token place='P' gT='&#x1b;[2J&#xd;'/></m>";
+  Place p(1, "P", nullptr, false, 0);
+  EXPECT_EQ(printed([&] { Token_Data::addInitialTokens(&p); }),
+            "Data token in marking.xml: gT \"\\x1b[2J\\x0d\" is no time of the form "
+            "hh:mm:ss@mm/dd/yyyy, kept 00:00:00@01/01/0001\n");
+}
+
 // createTokens in a child process (the driver manager reads its configuration once per process)
 // whose data source "vudi" leads to a database of its own: three stored frames, one in a place the
 // net does not have; then a transient run after the database is gone.

@@ -89,4 +89,13 @@ TEST(MarkingFileTest, EveryCallAddsTheMatchingTokensOrEndsTheRunWithItsMessage) 
               "^marking.xml:1:4: Xerces SAX Exception message is: input ended before all");
 }
 
+// The parser's message may quote the file, whose text may hold control characters.
+TEST(MarkingFileTest, AFailureQuotingTheFileEchoesItsControlCharactersEscaped) {
+  enginetest::InOwnFolder folder;
+  std::ofstream("marking.xml") << "<!DOCTYPE m [<!ENTITY e SYSTEM '\xc2\x9b[2J\t'>]><m>&e;</m>";
+  Place place(1, "Pool", nullptr, false, 0);
+  EXPECT_EXIT((dup2(2, 1), Token_int::addInitialTokens(&place)), testing::ExitedWithCode(1),
+              "unable to open external entity '\\\\xc2\\\\x9b\\[2J\\\\x09'\n$");
+}
+
 }  // namespace

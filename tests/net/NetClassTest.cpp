@@ -93,3 +93,19 @@ TEST(NetClass, RebuildsKeepFirstMeasuresPerModeWithoutLeaks) {
     EXPECT_EQ(Token::concTokenCounter, tokensBefore) << mode;
   }
 }
+
+// Names that come from marking.xml or a front end and name nothing of the net are echoed with
+// their control bytes escaped, so that they cannot rewrite the console.
+TEST(NetClass, UnknownNamesFromOutsideAreEchoedEscaped) {
+  TestNet net([](TestNet& n) { n.place("Pool", 1); });
+  net.buildNet();
+  testing::internal::CaptureStdout();
+  net.warnOfLeftOutMarkingTokens(
+      {{"\x1b[2J\rPool", 1, true}, {"Pool", 2, true}, {"Pool\xc2\x85", 3, true}},
+      {net.getPlace("Pool")});
+  EXPECT_EQ(net.getTransition("\n\x07"), nullptr);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Unknown place '\\x1b[2J\\x0dPool' in marking.xml: 1 token left out.\n"
+            "Unknown place 'Pool\\xc2\\x85' in marking.xml: 1 token left out.\n"
+            "Couldn't find Transition: \\x0a\\x07\n");
+}
