@@ -86,11 +86,12 @@ void Simulation::run_transient(double& alpha) {
         if (samplingPointsLeft() && nextSampling == stop) sampleAt(sentinel, false, done);
         break;
       }
+      // A point is taken once the next event lies beyond it: it then sees every event of its
+      // instant, the immediate ones their firings enable too, not only the first of them.
       while (samplingPointsLeft() && eventTime > nextSampling) sampleAt(sentinel, true, done);
       updateAllMeasures(binding, true, false);
       logFiring(binding);
       executeEvent(binding);
-      if (samplingPointsLeft() && eventTime == nextSampling) takeSamplingPoint(done);
       if (!samplingPointsLeft()) break;
     }
 

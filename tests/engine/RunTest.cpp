@@ -63,6 +63,28 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
   }
 }
 
+TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
+  // At +1 the timed t1 and t3 fall due together and t1's firing enables the immediate t2; at +2
+  // t4 gives y's token back to x. The point at +1, the stop point or one before it, sees all three.
+  const auto build = [](TestNet& n) {
+    int id = 0;
+    for (const char* place : {"a", "b", "c", "x", "y"}) n.place(place, ++id);
+    step(n, "a", "t1", 1, det(1.0), "b"), step(n, "b", "t2", 2, {}, "c");
+    step(n, "x", "t3", 3, det(1.0), "y"), step(n, "y", "t4", 4, det(1.0), "x");
+    n.tokens("a", 1), n.tokens("x", 1);
+    for (const char* place : {"b", "c", "y"}) measure(n, place, place, false);
+  };
+  struct Case { double stop; Values inC, inY; };
+  for (const Case& c : {Case{1.0, {0, 1}, {0, 1}}, Case{2.0, {0, 1, 1}, {0, 1, 0}}}) {
+    TestNet net(build);
+    Sim sim(&net, c.stop, static_cast<int>(c.inC.size()), 0);
+    EXPECT_EQ(sim.run(), kSuccess + ending(3 * static_cast<int>(c.inC.size()), 51));
+    EXPECT_EQ(active(net, 0).means(), Values(c.inC.size(), 0.0)) << c.stop;
+    EXPECT_EQ(active(net, 1).means(), c.inC) << c.stop;
+    EXPECT_EQ(active(net, 2).means(), c.inY) << c.stop;
+  }
+}
+
 TEST(TransientRun, TimeLimitsAbortAndWarnBelowSixReplicationsInterruptsDropTheReplicationTheyCut) {
   // No sampling points asked for: one, at the start, read once per replication.
   const auto run = [](auto probe, unsigned int secmax, const std::string& out, int loops) {
