@@ -36,9 +36,14 @@ void Simulation::takeSamplingPoint(bool& done) {
 }
 
 void Simulation::sampleAt(Binding& sentinel, bool samplingPoint, bool& done) {
+  // A measure that reads the clock at a point must find the point's time there, not the time of
+  // the event after it (or, at a dead marking, of the last one), which the clock holds meanwhile.
+  const DateTime now = currentTime;
+  currentTime = nextSampling;
   sentinel = Binding(nextSampling);
   updateAllMeasures(&sentinel, true, samplingPoint);
   takeSamplingPoint(done);
+  currentTime = now;
 }
 
 void Simulation::run_transient(double& alpha) {
