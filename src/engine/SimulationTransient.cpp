@@ -30,8 +30,11 @@ void Simulation::advanceSampling() {
 }
 
 void Simulation::takeSamplingPoint(bool& done) {
+  const bool last = atLastSamplingPoint();
   const bool ok = updateSamplingPoints(false);
-  done = done && ok && loop > 5;
+  // The precision of a replication is tested at its last point, over all its points: the run ends
+  // with the replication that makes every measure precise, and counts it.
+  if (last) done = done && ok && loop > 5;
   advanceSampling();
 }
 

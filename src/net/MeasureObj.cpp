@@ -140,7 +140,11 @@ void MeasureObj::rewind(int replication) {
   kept.epsilon.swap(Epsilon);
   kept.unsettledPoints = unsettledPoints;
   kept.precPortion = PrecPortion;
+  kept.precise = precision_reached;
   unsettledPoints = 0;
+  // Precision is that of the latest estimates, and a replication brings new ones: every measure
+  // takes every replication, so that all estimates rest on the number of replications run.
+  precision_reached = false;
   for (std::list<double>* list : {&AveragedMean, &Variance, &DeltaX, &Epsilon})
     spareNodes.splice(spareNodes.end(), *list);
   mean_transient_iter = mean_transient.begin();
@@ -162,8 +166,7 @@ void MeasureObj::dropReplication(int replication) {
   Epsilon.swap(kept.epsilon);
   unsettledPoints = kept.unsettledPoints;
   PrecPortion = kept.precPortion;
-  // Rewound only while not precise: whatever this replication reached does not stand.
-  precision_reached = false;
+  precision_reached = kept.precise;
   mean_transient_iter = mean_transient.begin();
   m2_iter = m2.begin();
 }

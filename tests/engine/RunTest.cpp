@@ -35,17 +35,16 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
   struct Case { double stop; int points; Values inB, inC; int loops, t2; DateTime from = kOrigin; };
   // Five points at +0..+4: the events at +1 and +2 fall on points and are fired before them.
   // Replications that all agree settle a point with the 50th: precision is first reached at the
-  // last point of the 50th replication, after its earlier points have reported the state before;
-  // the 51st replication finds every measure finished.
+  // last point of the 50th replication, which ends the run and is the last counted.
   // Two points, stop at +1.5: t2, due at +2, never fires. One point, the start: each replication
   // ends after its first firing, and the only point is the last one: done with the 50th. At some
   // 6.3e10 s, where a tenth of a second is no whole number of the clock's steps, t1 fires at +1
   // and t2 at the stop time, each on a sampling point and before it.
   const Case cases[] = {
-      {4.0, 5, {0, 1, 0, 0, 0}, {0, 0, 1, 1, 1}, 51, 1}, {1.5, 2, {0, 1}, {0, 0}, 51, 0},
+      {4.0, 5, {0, 1, 0, 0, 0}, {0, 0, 1, 1, 1}, 50, 1}, {1.5, 2, {0, 1}, {0, 0}, 50, 0},
       {4.0, 1, {0}, {0}, 50, 0},
       {2.0, 21, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0},
-       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 51, 1, calendar}};
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 50, 1, calendar}};
   for (const Case& c : cases) {
     TestNet net(chain);
     Sim sim(&net, c.stop, c.points, 0, 0.05, 0, 0.0, c.from);
@@ -78,10 +77,23 @@ TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
   for (const Case& c : {Case{1.0, {0, 1}, {0, 1}}, Case{2.0, {0, 1, 1}, {0, 1, 0}}}) {
     TestNet net(build);
     Sim sim(&net, c.stop, static_cast<int>(c.inC.size()), 0);
-    EXPECT_EQ(sim.run(), kSuccess + ending(3 * static_cast<int>(c.inC.size()), 51));
+    EXPECT_EQ(sim.run(), kSuccess + ending(3 * static_cast<int>(c.inC.size()), 50));
     EXPECT_EQ(active(net, 0).means(), Values(c.inC.size(), 0.0)) << c.stop;
     EXPECT_EQ(active(net, 1).means(), c.inC) << c.stop;
     EXPECT_EQ(active(net, 2).means(), c.inY) << c.stop;
+  }
+}
+
+TEST(TransientRun, AMeasurePreciseBeforeTheOthersTakesEveryReplicationTheRunCountsToo) {
+  // "heavy" (3 in 4) is precise some ten times sooner than "light" (1 in 4).
+  seed(5);
+  TestNet net(oneToThree);
+  Sim sim(&net, 1.0, 1, 0);
+  const std::string out = sim.run();
+  EXPECT_EQ(out, kSuccess + ending(2, sim.loop));
+  for (size_t m : {0, 1}) {
+    const double chosen = active(net, m).means().at(0) * sim.loop;
+    EXPECT_NEAR(chosen, std::round(chosen), 1e-6) << m << " " << sim.loop;
   }
 }
 

@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "engine/EngineHarness.h"
 #include "model/ImplementedNetClass.h"
@@ -216,6 +218,29 @@ TEST_F(Model, TheStopPointAtTheFirstFrameSeesItsThreadGivenBack) {
   net.getMeasureList().front()->writeResult(results, results, 0, &start, &interval);
   EXPECT_NE(results.str().find("\t3.333333e+01\t0.000000e+00\t0.000000e+00\t"), std::string::npos)
       << results.str();
+}
+
+// Every replication the closing line counts is in every estimate: a mean of whole threads times
+// that count is a whole number.
+TEST_F(Model, EveryMeanRestsOnTheReplicationsTheRunCounts) {
+  seed(7), rebuild();
+  const DateTime start(0.0);
+  double alpha = 0.2, interval = 20.0;
+  Simulation run(&net, "m", "NULL", start, start + 200.0, 11, Simulation::TRANSIENT, true, true,
+                 0.05, 0.0, 0);
+  const std::string out = printed([&] { run.init(), run.run_transient(alpha); });
+  std::stringstream rows;
+  net.getMeasureList().front()->writeResult(rows, rows, 0, &start, &interval);
+  const double count = std::stod(out.substr(out.rfind(", ") + 2));
+  int fractional = 0;
+  for (std::string line; std::getline(rows, line);) {
+    double time, mean;
+    if (std::sscanf(line.c_str(), "\t%lf\t%lf", &time, &mean) != 2) continue;
+    // Printed to six places, the mean times the count is off by a millionth of it at most.
+    EXPECT_NEAR(mean * count, std::round(mean * count), 1e-6 * mean * count) << line;
+    fractional += mean != std::round(mean);
+  }
+  EXPECT_GT(fractional, 0) << out;
 }
 
 // A row as the token database hands it over: the eight attributes with the buffer types they were
