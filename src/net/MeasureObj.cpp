@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
 #include "net/RunContext.h"
 
@@ -52,6 +53,28 @@ const int STUDENT_thousandths[6] = {900, 950, 980, 990, 995, 999};
 
 void setNumberFormat(std::ostream& out) {
   out << std::setprecision(6) << std::scientific << std::right;
+}
+
+// The digits after the point that tell the sampling points of the rows apart: six, as for every
+// number of the block, unless the points lie closer together than that, as on the calendar scale,
+// where all of them would read alike.
+int timeDigits(const DateTime& start, double interval, size_t rows) {
+  std::ostringstream text;
+  text << std::scientific;
+  for (int digits = 6; digits <= 16; ++digits) {
+    text << std::setprecision(digits);
+    std::string last;
+    bool distinct = true;
+    DateTime t = start;
+    for (size_t row = 0; row < rows && distinct; ++row, t += interval) {
+      text.str("");
+      text << t.FullDateTime();
+      distinct = row == 0 || text.str() != last;
+      last = text.str();
+    }
+    if (distinct) return digits;
+  }
+  return 6;  // points no digits tell apart
 }
 
 }  // namespace
@@ -319,6 +342,7 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
   file << "\tSim.Time\t\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n";
   console << "\tSim.Time\t" << std::setw(30) << "Mean Value" << "\tVariance"
           << "\t\tConf.Interval" << "\t\t\tEpsilon\n\n";
+  const int digits = timeDigits(*start, *interval, AveragedMean.size());
   DateTime t = *start;
   m_iter = AveragedMean.begin();
   v_iter = Variance.begin();
@@ -331,11 +355,13 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
     const double mean = *m_iter;
     const double h = *d_iter;
     setNumberFormat(file);
-    file << "\t" << t.FullDateTime() << "\t" << mean << "\t" << *v_iter << "\t"
+    file << "\t" << std::setprecision(digits) << t.FullDateTime() << std::setprecision(6) << "\t"
+         << mean << "\t" << *v_iter << "\t"
          << "[" << mean - h << ";" << mean + h << "]"
          << "\t" << *e_iter << "\n";
     setNumberFormat(console);
-    console << "\t" << t.FullDateTime() << "\t" << std::setw(30) << mean << "\t" << *v_iter
+    console << "\t" << std::setprecision(digits) << t.FullDateTime() << std::setprecision(6)
+            << "\t" << std::setw(30) << mean << "\t" << *v_iter
             << "\t\t[" << mean - h << ";" << mean + h << "]"
             << "\t" << *e_iter << "\n";
     t += *interval;
