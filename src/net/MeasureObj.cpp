@@ -286,18 +286,23 @@ bool MeasureObj::measure_reached_precision(unsigned int n, unsigned int m, bool 
   const long allowed = static_cast<long>(std::floor(md - md * PrecPortion));
   long count = 0;
   if (last) {
-    if (!Epsilon.empty() && std::fabs(Epsilon.back()) >= EpsMax) count = 1;
+    if (!Epsilon.empty() && aboveBound(Epsilon.back())) count = 1;
   } else {
     count = static_cast<long>(unsettledPoints) + pointsAboveBound();
   }
   return count <= allowed;
 }
 
-unsigned int MeasureObj::pointsAboveBound() const {
+bool MeasureObj::aboveBound(double epsilon) const {
   // Compared by magnitude: a negative mean gives a negative relative half-width, which is no
-  // more precise than its positive counterpart.
+  // more precise than its positive counterpart. A relative half-width that is not a number or
+  // infinite, from a value that was, is above every bound.
+  return !(std::fabs(epsilon) < EpsMax);
+}
+
+unsigned int MeasureObj::pointsAboveBound() const {
   return static_cast<unsigned int>(std::count_if(Epsilon.begin(), Epsilon.end(),
-                                                 [&](double e) { return std::fabs(e) >= EpsMax; }));
+                                                 [&](double e) { return aboveBound(e); }));
 }
 
 void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode,

@@ -135,6 +135,8 @@ class MeasureObj : public DefaultGM {
     double precPortion = 1.0;
     bool precise = false;
   } kept;
+  // Whether a relative half-width fails the bound EpsMax.
+  bool aboveBound(double epsilon) const;
   // Appends to one of the estimate lists a node the last rewind gave back, if there is one: a
   // transient run empties and refills the lists in every replication.
   void append(std::list<double>& list, double x);

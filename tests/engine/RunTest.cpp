@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <type_traits>
 
 #include "EngineHarness.h"
@@ -20,6 +21,12 @@ struct AgingProbe : Probe {
     if (calls == n && !interrupt) static_cast<Sim*>(Simulation::sim)->runStart -= 15;
     return Probe::measure(dt);
   }
+};
+
+// Reads 0/0, as a model's measure may, and makes the run look older at its 100th reading.
+struct NotANumber : AgingProbe<100> {
+  using AgingProbe<100>::AgingProbe;
+  double measure(double dt) override { return AgingProbe<100>::measure(dt) * NAN; }
 };
 
 std::string ending(int points, int loops) {
@@ -113,6 +120,13 @@ TEST(TransientRun, TimeLimitsAbortAndWarnBelowSixReplicationsInterruptsDropTheRe
   run(std::type_identity<AgingProbe<50>>(), 15, kSuccess + ending(1, 50), 50);
   run(std::type_identity<AgingProbe<1>>(), 0, kSuccess + ending(1, 50), 50);  // 0 is no limit
 
+  // A value that is not a number is never precise: the run goes on to its limit, which the 100th
+  // replication passes.
+  TestNet undefined([](TestNet& n) { cycling<NotANumber>(n, false); });
+  EXPECT_EQ(Sim(&undefined, 4.0, 0, 0, 0.05, 15).run(),
+            "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n1 OF 1 SAMPLING POINTS ABOVE THE "
+            "ERROR BOUND, 99 REPLICATIONS");
+
   // Five points a replication, one event on each after the first: the 37th reading, at the second
   // point of the eighth replication, asks the run to end; it does at the next event.
   TestNet net([](TestNet& n) { cycling<AgingProbe<37, true>>(n, false); });
@@ -135,7 +149,10 @@ TEST(StationaryRun, EndsAtADeadMarkingStopTimeLimitOrInterruptAndAConstantSuccee
        "NO MEASURE HAS REACHED THE PREDEFINED ACCURACY.\n" + aborted + "REACHED MAXIMUM RUN TIME."},
       {mm1(0.5), 1000.0, 0, aborted + "REACHED MAXIMUM MODEL TIME."},
       {mm1<AgingProbe<1>>(0.5), 0.0, 15, aborted + "REACHED MAXIMUM RUN TIME."},
-      {[](TestNet& n) { cycling<AgingProbe<1, true>>(n, true); }, 0, 0, aborted + "INTERRUPTED."}};
+      {[](TestNet& n) { cycling<AgingProbe<1, true>>(n, true); }, 0, 0, aborted + "INTERRUPTED."},
+      // A time average that is not a number is never precise.
+      {[](TestNet& n) { cycling<NotANumber>(n, true); }, 2000.0, 0,
+       aborted + "REACHED MAXIMUM MODEL TIME."}};
   for (const auto& [build, stop, secmax, end] : runs) {
     TestNet net(build);
     Sim sim(&net, stop, 1, 1, 1e-9, secmax);
