@@ -34,7 +34,7 @@ void Simulation::takeSamplingPoint(bool& done) {
   const bool ok = updateSamplingPoints(false);
   // The precision of a replication is tested at its last point, over all its points: the run ends
   // with the replication that makes every measure precise, and counts it.
-  if (last) done = done && ok && loop > 5;
+  if (last) done = ok && loop > 5;
   advanceSampling();
 }
 
@@ -67,7 +67,9 @@ void Simulation::run_transient(double& alpha) {
     initMeasureList(loop == 0);
     startSampling();
     resetMeasures = true;
-    done = true;
+    // Only the last point can make a replication a success; a net without measures has nothing
+    // to make precise.
+    done = net->getMeasureList().empty();
     bool cut = false;
 
     for (;;) {

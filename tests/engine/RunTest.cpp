@@ -69,6 +69,15 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
   }
 }
 
+TEST(TransientRun, TheLastOfTwelvePointsFrom0To200IsTheStopTimeThough11x200Over11IsNot) {
+  // The token cycles on past the stop time: only the point at the stop time ends a replication. A
+  // limit ends a run that never takes it.
+  const DateTime zero(0.0);
+  TestNet net([](TestNet& n) { cycling(n, false); });
+  Sim sim(&net, 200.0, 12, 0, 0.05, 60, 0.0, zero);
+  EXPECT_EQ(sim.run(), kSuccess + ending(12, 50));
+}
+
 TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
   // At +1 the timed t1 and t3 fall due together and t1's firing enables the immediate t2; at +2
   // t4 gives y's token back to x. The point at +1, the stop point or one before it, sees all three.
