@@ -100,6 +100,14 @@ TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
   }
 }
 
+TEST(TransientRun, ATimeAverageStartsAfreshInEveryReplication) {
+  // b holds the chain's token from +1 to +2.
+  TestNet net([](TestNet& n) { chain(n), measure(n, "averageB", "b", true); });
+  Sim sim(&net, 4.0, 5, 0);
+  EXPECT_EQ(sim.run(), kSuccess + ending(15, 50));
+  EXPECT_EQ(active(net, 2).means(), (Values{0, 0, 1.0 / 2, 1.0 / 3, 1.0 / 4}));
+}
+
 TEST(TransientRun, AMeasurePreciseBeforeTheOthersTakesEveryReplicationTheRunCountsToo) {
   // "heavy" (3 in 4) is precise some ten times sooner than "light" (1 in 4).
   seed(5);

@@ -77,6 +77,7 @@ const Case cases[] = {
     {"-S --mstart 10 --mstop 9", 1, "Stop time < Start time."},
     {"-T --mstart 10 --mstop 10", 1, "Stop time < Start time."},
     {"-S --confidence 79.9" + SPAN, 1, "Confidence interval must be from 80.0 to 99.8."},
+    {"-T --confidence 99.8" + SPAN, 0, "SUCCESSFUL"},
     {"-T --epsmax 0" + SPAN, 1, "Max. relative fault must be > 0.0."},
     {"-T --nofsampling 0" + SPAN, 1, "Number of sampling points must be from 1 to 1000000."},
     {"-T --nofsampling 1000001" + SPAN, 1, "Number of sampling points must be from 1 to 1000000."},

@@ -54,6 +54,11 @@ TEST(StudentDistr, ReadsTableColumnsInterpolatesAndFallsBackToNormal) {
     EXPECT_NEAR(student_distr(df, level), t, 1e-6) << df << " " << level;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), message);
   }
+  // The row of 6 degrees of freedom, which the first estimates, at the seventh replication, read.
+  const double levels[] = {0.9, 0.95, 0.98, 0.99, 0.995, 0.999};
+  const double row[] = {1.943, 2.447, 3.143, 3.707, 4.317, 5.959};
+  for (int column = 0; column < 6; ++column)
+    EXPECT_NEAR(student_distr(6, levels[column]), row[column], 1e-9) << levels[column];
 }
 
 TEST(MeasureObj, AnalysesKeepRunningStatisticsHonourThePercentRuleAndNeedTenUncorrelatedBatches) {
