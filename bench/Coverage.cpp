@@ -127,8 +127,8 @@ int main(int argc, char** argv) {
   // The same deaths averaged over time from the start: 10 (1 - e^-t) / t.
   std::vector<Tally> averaged(1);  // the start: ten alive, always
   for (int t = 1; t <= 4; ++t) {
-    averaged.push_back({"time-averaged death, t = " + std::to_string(t),
-                        10.0 * (1.0 - std::exp(-t)) / t});
+    averaged.push_back(
+        {"time-averaged death, t = " + std::to_string(t), 10.0 * (1.0 - std::exp(-t)) / t});
   }
   transient([](TestNet& n) { testnet::dying(n, true); }, 4.0, 5, {averaged}, seeds, 4000000);
   // One sampling point, the start: the conflict is decided there.

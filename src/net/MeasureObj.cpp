@@ -301,8 +301,8 @@ bool MeasureObj::aboveBound(double epsilon) const {
 }
 
 unsigned int MeasureObj::pointsAboveBound() const {
-  return static_cast<unsigned int>(std::count_if(Epsilon.begin(), Epsilon.end(),
-                                                 [&](double e) { return aboveBound(e); }));
+  return static_cast<unsigned int>(
+      std::count_if(Epsilon.begin(), Epsilon.end(), [&](double e) { return aboveBound(e); }));
 }
 
 void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode,
@@ -365,9 +365,9 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
          << "[" << mean - h << ";" << mean + h << "]"
          << "\t" << *e_iter << "\n";
     setNumberFormat(console);
-    console << "\t" << std::setprecision(digits) << t.FullDateTime() << std::setprecision(6)
-            << "\t" << std::setw(30) << mean << "\t" << *v_iter
-            << "\t\t[" << mean - h << ";" << mean + h << "]"
+    console << "\t" << std::setprecision(digits) << t.FullDateTime() << std::setprecision(6) << "\t"
+            << std::setw(30) << mean << "\t" << *v_iter << "\t\t[" << mean - h << ";" << mean + h
+            << "]"
             << "\t" << *e_iter << "\n";
     t += *interval;
   }
