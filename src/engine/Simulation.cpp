@@ -431,7 +431,7 @@ bool Simulation::updateSamplingPoints(bool batch) {
       const double value = m->measure(-1.0);
       // Only the point at the stop time closes a replication's precision test; a test at the
       // point before it would finish the measure one point early.
-      const bool lastPoint = samplingIndex >= nofsampling - 1;
+      const bool lastPoint = atLastSamplingPoint();
       if (analysisState != ANALYSIS_NONE) {
         const bool ok = m->makeTransientAnalysis(alpha, value, loop, lastPoint);
         allOk = allOk && ok;
@@ -477,7 +477,7 @@ bool Simulation::updateSamplingPoints(bool batch) {
 void Simulation::initMeasureList(bool first) {
   for (MeasureObj* m : net->getMeasureList()) {
     if (first) m->prepareSamplingPoints(nofsampling);
-    if (!m->precisionReached()) m->rewind(loop);
+    m->rewind(loop);
   }
 }
 

@@ -163,6 +163,8 @@ class Simulation : public RunContext {
   void recycleCandidates(std::list<Binding*>& list);
   void startSampling();
   bool samplingPointsLeft() const;
+  // The point at the stop time, which closes a replication's precision test.
+  bool atLastSamplingPoint() const { return samplingIndex >= nofsampling - 1; }
   void advanceSampling();
   void takeSamplingPoint(bool& done);
   void sampleAt(Binding& sentinel, bool samplingPoint, bool& done);

@@ -30,15 +30,23 @@ void Simulation::advanceSampling() {
 }
 
 void Simulation::takeSamplingPoint(bool& done) {
+  const bool last = atLastSamplingPoint();
   const bool ok = updateSamplingPoints(false);
-  done = done && ok && loop > 5;
+  // The precision of a replication is tested at its last point, over all its points: the run ends
+  // with the replication that makes every measure precise, and counts it.
+  if (last) done = ok && loop > 5;
   advanceSampling();
 }
 
 void Simulation::sampleAt(Binding& sentinel, bool samplingPoint, bool& done) {
+  // A measure that reads the clock at a point must find the point's time there, not the time of
+  // the event after it (or, at a dead marking, of the last one), which the clock holds meanwhile.
+  const DateTime now = currentTime;
+  currentTime = nextSampling;
   sentinel = Binding(nextSampling);
   updateAllMeasures(&sentinel, true, samplingPoint);
   takeSamplingPoint(done);
+  currentTime = now;
 }
 
 void Simulation::run_transient(double& alpha) {
@@ -59,7 +67,9 @@ void Simulation::run_transient(double& alpha) {
     initMeasureList(loop == 0);
     startSampling();
     resetMeasures = true;
-    done = true;
+    // Only the last point can make a replication a success; a net without measures has nothing
+    // to make precise.
+    done = net->getMeasureList().empty();
     bool cut = false;
 
     for (;;) {
@@ -86,11 +96,12 @@ void Simulation::run_transient(double& alpha) {
         if (samplingPointsLeft() && nextSampling == stop) sampleAt(sentinel, false, done);
         break;
       }
+      // A point is taken once the next event lies beyond it: it then sees every event of its
+      // instant, the immediate ones their firings enable too, not only the first of them.
       while (samplingPointsLeft() && eventTime > nextSampling) sampleAt(sentinel, true, done);
       updateAllMeasures(binding, true, false);
       logFiring(binding);
       executeEvent(binding);
-      if (samplingPointsLeft() && eventTime == nextSampling) takeSamplingPoint(done);
       if (!samplingPointsLeft()) break;
     }
 

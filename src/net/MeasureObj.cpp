@@ -4,6 +4,7 @@
 #include <cmath>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 
 #include "net/RunContext.h"
 
@@ -52,6 +53,28 @@ const int STUDENT_thousandths[6] = {900, 950, 980, 990, 995, 999};
 
 void setNumberFormat(std::ostream& out) {
   out << std::setprecision(6) << std::scientific << std::right;
+}
+
+// The digits after the point that tell the sampling points of the rows apart: six, as for every
+// number of the block, unless the points lie closer together than that, as on the calendar scale,
+// where all of them would read alike.
+int timeDigits(const DateTime& start, double interval, size_t rows) {
+  std::ostringstream text;
+  text << std::scientific;
+  for (int digits = 6; digits <= 16; ++digits) {
+    text << std::setprecision(digits);
+    std::string last;
+    bool distinct = true;
+    DateTime t = start;
+    for (size_t row = 0; row < rows && distinct; ++row, t += interval) {
+      text.str("");
+      text << t.FullDateTime();
+      distinct = row == 0 || text.str() != last;
+      last = text.str();
+    }
+    if (distinct) return digits;
+  }
+  return 6;  // points no digits tell apart
 }
 
 }  // namespace
@@ -140,7 +163,11 @@ void MeasureObj::rewind(int replication) {
   kept.epsilon.swap(Epsilon);
   kept.unsettledPoints = unsettledPoints;
   kept.precPortion = PrecPortion;
+  kept.precise = precision_reached;
   unsettledPoints = 0;
+  // Precision is that of the latest estimates, and a replication brings new ones: every measure
+  // takes every replication, so that all estimates rest on the number of replications run.
+  precision_reached = false;
   for (std::list<double>* list : {&AveragedMean, &Variance, &DeltaX, &Epsilon})
     spareNodes.splice(spareNodes.end(), *list);
   mean_transient_iter = mean_transient.begin();
@@ -162,8 +189,7 @@ void MeasureObj::dropReplication(int replication) {
   Epsilon.swap(kept.epsilon);
   unsettledPoints = kept.unsettledPoints;
   PrecPortion = kept.precPortion;
-  // Rewound only while not precise: whatever this replication reached does not stand.
-  precision_reached = false;
+  precision_reached = kept.precise;
   mean_transient_iter = mean_transient.begin();
   m2_iter = m2.begin();
 }
@@ -260,18 +286,23 @@ bool MeasureObj::measure_reached_precision(unsigned int n, unsigned int m, bool 
   const long allowed = static_cast<long>(std::floor(md - md * PrecPortion));
   long count = 0;
   if (last) {
-    if (!Epsilon.empty() && std::fabs(Epsilon.back()) >= EpsMax) count = 1;
+    if (!Epsilon.empty() && aboveBound(Epsilon.back())) count = 1;
   } else {
     count = static_cast<long>(unsettledPoints) + pointsAboveBound();
   }
   return count <= allowed;
 }
 
-unsigned int MeasureObj::pointsAboveBound() const {
+bool MeasureObj::aboveBound(double epsilon) const {
   // Compared by magnitude: a negative mean gives a negative relative half-width, which is no
-  // more precise than its positive counterpart.
-  return static_cast<unsigned int>(std::count_if(Epsilon.begin(), Epsilon.end(),
-                                                 [&](double e) { return std::fabs(e) >= EpsMax; }));
+  // more precise than its positive counterpart. A relative half-width that is not a number or
+  // infinite, from a value that was, is above every bound.
+  return !(std::fabs(epsilon) < EpsMax);
+}
+
+unsigned int MeasureObj::pointsAboveBound() const {
+  return static_cast<unsigned int>(
+      std::count_if(Epsilon.begin(), Epsilon.end(), [&](double e) { return aboveBound(e); }));
 }
 
 void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode,
@@ -316,6 +347,7 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
   file << "\tSim.Time\t\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n";
   console << "\tSim.Time\t" << std::setw(30) << "Mean Value" << "\tVariance"
           << "\t\tConf.Interval" << "\t\t\tEpsilon\n\n";
+  const int digits = timeDigits(*start, *interval, AveragedMean.size());
   DateTime t = *start;
   m_iter = AveragedMean.begin();
   v_iter = Variance.begin();
@@ -328,12 +360,14 @@ void MeasureObj::writeResult(std::ostream& file, std::ostream& console, int mode
     const double mean = *m_iter;
     const double h = *d_iter;
     setNumberFormat(file);
-    file << "\t" << t.FullDateTime() << "\t" << mean << "\t" << *v_iter << "\t"
+    file << "\t" << std::setprecision(digits) << t.FullDateTime() << std::setprecision(6) << "\t"
+         << mean << "\t" << *v_iter << "\t"
          << "[" << mean - h << ";" << mean + h << "]"
          << "\t" << *e_iter << "\n";
     setNumberFormat(console);
-    console << "\t" << t.FullDateTime() << "\t" << std::setw(30) << mean << "\t" << *v_iter
-            << "\t\t[" << mean - h << ";" << mean + h << "]"
+    console << "\t" << std::setprecision(digits) << t.FullDateTime() << std::setprecision(6) << "\t"
+            << std::setw(30) << mean << "\t" << *v_iter << "\t\t[" << mean - h << ";" << mean + h
+            << "]"
             << "\t" << *e_iter << "\n";
     t += *interval;
   }

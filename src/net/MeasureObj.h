@@ -63,12 +63,12 @@ class MeasureObj : public DefaultGM {
   void resetIfRequested(const DateTime& t);
   // No batches yet and zeroed running statistics per sampling point.
   void prepareSamplingPoints(int count);
-  // Forgets the estimates and puts every cursor back at the first sampling point, for the
-  // given replication; what the earlier replications left is kept aside.
+  // Forgets the estimates and their precision and puts every cursor back at the first sampling
+  // point, for the given replication; what the earlier replications left is kept aside.
   void rewind(int replication = 0);
   // Takes a replication that was cut short out again: the running statistics, estimates and
   // precision return to what the earlier replications left. No change for a measure that was not
-  // rewound for that replication (it had reached its precision before).
+  // rewound for that replication.
   void dropReplication(int replication);
   // Adds a batch whose value x held over the given duration (1 for batches of equal weight);
   // the number of batches afterwards.
@@ -133,7 +133,10 @@ class MeasureObj : public DefaultGM {
     std::list<double> averagedMean, variance, deltaX, epsilon;
     unsigned int unsettledPoints = 0;
     double precPortion = 1.0;
+    bool precise = false;
   } kept;
+  // Whether a relative half-width fails the bound EpsMax.
+  bool aboveBound(double epsilon) const;
   // Appends to one of the estimate lists a node the last rewind gave back, if there is one: a
   // transient run empties and refills the lists in every replication.
   void append(std::list<double>& list, double x);

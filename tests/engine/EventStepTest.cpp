@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <map>
 #include <optional>
 
 #include "EngineHarness.h"
@@ -38,6 +39,18 @@ TEST(EventStep, ConflictsDrawOnceUniformlyAtPriorityZeroAndByWeightAbove) {
       EXPECT_EQ(sim.lastChosen, b ? "b" : "a");
     }
   }
+}
+
+TEST(EventStep, ThreeCandidatesOfEqualWeightAreEachChosenAThirdOfTheTime) {
+  seed(22);
+  TestNet net([](TestNet& n) {
+    for (const char* name : {"a", "b", "c"}) n.transition(name, name[0] - 'a' + 1, det(1.0, 1));
+  });
+  Sim sim(&net, 10.0);
+  ASSERT_EQ(sim.next(), "a b c");
+  std::map<std::string, int> chosen;
+  for (int i = 0; i < 3000; ++i) sim.resolve_conflicts(sim.events), ++chosen[sim.lastChosen];
+  for (const char* name : {"a", "b", "c"}) EXPECT_NEAR(chosen[name], 1000, 100) << name;  // 4 s.d.
 }
 
 TEST(EventStep, EventListShowsElevenBindingsOfARunThenOneEllipsisLine) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <type_traits>
 
 #include "EngineHarness.h"
@@ -22,6 +23,12 @@ struct AgingProbe : Probe {
   }
 };
 
+// Reads 0/0, as a model's measure may, and makes the run look older at its 100th reading.
+struct NotANumber : AgingProbe<100> {
+  using AgingProbe<100>::AgingProbe;
+  double measure(double dt) override { return AgingProbe<100>::measure(dt) * NAN; }
+};
+
 std::string ending(int points, int loops) {
   return "\n0 OF " + std::to_string(points) + " SAMPLING POINTS ABOVE THE ERROR BOUND, " +
          std::to_string(loops) + " REPLICATIONS";
@@ -35,17 +42,16 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
   struct Case { double stop; int points; Values inB, inC; int loops, t2; DateTime from = kOrigin; };
   // Five points at +0..+4: the events at +1 and +2 fall on points and are fired before them.
   // Replications that all agree settle a point with the 50th: precision is first reached at the
-  // last point of the 50th replication, after its earlier points have reported the state before;
-  // the 51st replication finds every measure finished.
+  // last point of the 50th replication, which ends the run and is the last counted.
   // Two points, stop at +1.5: t2, due at +2, never fires. One point, the start: each replication
   // ends after its first firing, and the only point is the last one: done with the 50th. At some
   // 6.3e10 s, where a tenth of a second is no whole number of the clock's steps, t1 fires at +1
   // and t2 at the stop time, each on a sampling point and before it.
   const Case cases[] = {
-      {4.0, 5, {0, 1, 0, 0, 0}, {0, 0, 1, 1, 1}, 51, 1}, {1.5, 2, {0, 1}, {0, 0}, 51, 0},
+      {4.0, 5, {0, 1, 0, 0, 0}, {0, 0, 1, 1, 1}, 50, 1}, {1.5, 2, {0, 1}, {0, 0}, 50, 0},
       {4.0, 1, {0}, {0}, 50, 0},
       {2.0, 21, {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0},
-       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 51, 1, calendar}};
+       {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, 50, 1, calendar}};
   for (const Case& c : cases) {
     TestNet net(chain);
     Sim sim(&net, c.stop, c.points, 0, 0.05, 0, 0.0, c.from);
@@ -60,6 +66,58 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
     std::ofstream("results.log") << "left over from an earlier run\n";  // to be replaced
     EXPECT_TRUE(sim.results().starts_with(
         "RESULTS OF TRANSIENT SIMULATION\nSIMULATION TIME: 8.64e+04\n\nMeasure: inB\n"));
+  }
+}
+
+TEST(TransientRun, TheLastOfTwelvePointsFrom0To200IsTheStopTimeThough11x200Over11IsNot) {
+  // The token cycles on past the stop time: only the point at the stop time ends a replication. A
+  // limit ends a run that never takes it.
+  const DateTime zero(0.0);
+  TestNet net([](TestNet& n) { cycling(n, false); });
+  Sim sim(&net, 200.0, 12, 0, 0.05, 60, 0.0, zero);
+  EXPECT_EQ(sim.run(), kSuccess + ending(12, 50));
+}
+
+TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
+  // At +1 the timed t1 and t3 fall due together and t1's firing enables the immediate t2; at +2
+  // t4 gives y's token back to x. The point at +1, the stop point or one before it, sees all three.
+  const auto build = [](TestNet& n) {
+    int id = 0;
+    for (const char* place : {"a", "b", "c", "x", "y"}) n.place(place, ++id);
+    step(n, "a", "t1", 1, det(1.0), "b"), step(n, "b", "t2", 2, {}, "c");
+    step(n, "x", "t3", 3, det(1.0), "y"), step(n, "y", "t4", 4, det(1.0), "x");
+    n.tokens("a", 1), n.tokens("x", 1);
+    for (const char* place : {"b", "c", "y"}) measure(n, place, place, false);
+  };
+  struct Case { double stop; Values inC, inY; };
+  for (const Case& c : {Case{1.0, {0, 1}, {0, 1}}, Case{2.0, {0, 1, 1}, {0, 1, 0}}}) {
+    TestNet net(build);
+    Sim sim(&net, c.stop, static_cast<int>(c.inC.size()), 0);
+    EXPECT_EQ(sim.run(), kSuccess + ending(3 * static_cast<int>(c.inC.size()), 50));
+    EXPECT_EQ(active(net, 0).means(), Values(c.inC.size(), 0.0)) << c.stop;
+    EXPECT_EQ(active(net, 1).means(), c.inC) << c.stop;
+    EXPECT_EQ(active(net, 2).means(), c.inY) << c.stop;
+  }
+}
+
+TEST(TransientRun, ATimeAverageStartsAfreshInEveryReplication) {
+  // b holds the chain's token from +1 to +2.
+  TestNet net([](TestNet& n) { chain(n), measure(n, "averageB", "b", true); });
+  Sim sim(&net, 4.0, 5, 0);
+  EXPECT_EQ(sim.run(), kSuccess + ending(15, 50));
+  EXPECT_EQ(active(net, 2).means(), (Values{0, 0, 1.0 / 2, 1.0 / 3, 1.0 / 4}));
+}
+
+TEST(TransientRun, AMeasurePreciseBeforeTheOthersTakesEveryReplicationTheRunCountsToo) {
+  // "heavy" (3 in 4) is precise some ten times sooner than "light" (1 in 4).
+  seed(5);
+  TestNet net(oneToThree);
+  Sim sim(&net, 1.0, 1, 0);
+  const std::string out = sim.run();
+  EXPECT_EQ(out, kSuccess + ending(2, sim.loop));
+  for (size_t m : {0, 1}) {
+    const double chosen = active(net, m).means().at(0) * sim.loop;
+    EXPECT_NEAR(chosen, std::round(chosen), 1e-6) << m << " " << sim.loop;
   }
 }
 
@@ -78,6 +136,13 @@ TEST(TransientRun, TimeLimitsAbortAndWarnBelowSixReplicationsInterruptsDropTheRe
   // A success at the limit stands.
   run(std::type_identity<AgingProbe<50>>(), 15, kSuccess + ending(1, 50), 50);
   run(std::type_identity<AgingProbe<1>>(), 0, kSuccess + ending(1, 50), 50);  // 0 is no limit
+
+  // A value that is not a number is never precise: the run goes on to its limit, which the 100th
+  // replication passes.
+  TestNet undefined([](TestNet& n) { cycling<NotANumber>(n, false); });
+  EXPECT_EQ(Sim(&undefined, 4.0, 0, 0, 0.05, 15).run(),
+            "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n1 OF 1 SAMPLING POINTS ABOVE THE "
+            "ERROR BOUND, 99 REPLICATIONS");
 
   // Five points a replication, one event on each after the first: the 37th reading, at the second
   // point of the eighth replication, asks the run to end; it does at the next event.
@@ -101,7 +166,10 @@ TEST(StationaryRun, EndsAtADeadMarkingStopTimeLimitOrInterruptAndAConstantSuccee
        "NO MEASURE HAS REACHED THE PREDEFINED ACCURACY.\n" + aborted + "REACHED MAXIMUM RUN TIME."},
       {mm1(0.5), 1000.0, 0, aborted + "REACHED MAXIMUM MODEL TIME."},
       {mm1<AgingProbe<1>>(0.5), 0.0, 15, aborted + "REACHED MAXIMUM RUN TIME."},
-      {[](TestNet& n) { cycling<AgingProbe<1, true>>(n, true); }, 0, 0, aborted + "INTERRUPTED."}};
+      {[](TestNet& n) { cycling<AgingProbe<1, true>>(n, true); }, 0, 0, aborted + "INTERRUPTED."},
+      // A time average that is not a number is never precise.
+      {[](TestNet& n) { cycling<NotANumber>(n, true); }, 2000.0, 0,
+       aborted + "REACHED MAXIMUM MODEL TIME."}};
   for (const auto& [build, stop, secmax, end] : runs) {
     TestNet net(build);
     Sim sim(&net, stop, 1, 1, 1e-9, secmax);

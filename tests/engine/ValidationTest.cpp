@@ -25,14 +25,18 @@ TEST(Validation, MM1StationaryNumberInSystemIsOneOverTwentySeeds) {
 }
 
 TEST(Validation, TransientIntervalsAndMeansHoldOverManySeeds) {
-  // Ten tokens dying at rate 1: 10 e^-t alive at time t; the 1:3 conflict: 1/4 and 3/4. The
-  // exact values are point i % points of measure i / points.
+  // Ten tokens dying at rate 1: 10 e^-t alive at time t, 10 (1 - e^-t) / t on average since the
+  // start; the 1:3 conflict: 1/4 and 3/4. The exact values are point i % points of measure
+  // i / points.
   struct Case { std::function<void(TestNet&)> build; int points; Values exact; };
   const auto alive = [](double t) { return 10.0 * std::exp(-t); };
+  const auto averaged = [](double t) { return 10.0 * (1.0 - std::exp(-t)) / t; };
   size_t missed = 0, intervals = 0;
   const unsigned long seeds = kSanitized ? 10 : 20;
   for (const Case& c : {Case{[](TestNet& n) { dying(n); }, 5,
                              {10, alive(0.5), alive(1), alive(1.5), alive(2)}},
+                        Case{[](TestNet& n) { dying(n, true); }, 5,
+                             {10, averaged(0.5), averaged(1), averaged(1.5), averaged(2)}},
                         Case{oneToThree, 1, {0.25, 0.75}}}) {
     Values average(c.exact.size(), 0.0);
     for (unsigned long s = 1; s <= seeds; ++s) {

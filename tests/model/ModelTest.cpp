@@ -3,9 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include "engine/EngineHarness.h"
 #include "model/ImplementedNetClass.h"
@@ -230,6 +232,44 @@ TEST_F(Model, ThreadsInUseAt80SecondsMatchTheExactAnswerOverManySeeds) {
   EXPECT_GE(covered, runs * 0.9) << "of " << runs;  // 97.5 % expected
 }
 
+// From 0 to the first frame's instant, two points: at 33.33 s Video_ready takes a thread and the
+// immediate Video_post_execution gives it back, so the stop point finds every thread free.
+TEST_F(Model, TheStopPointAtTheFirstFrameSeesItsThreadGivenBack) {
+  seed(7), rebuild();
+  const DateTime start(0.0);
+  double alpha = 0.05, interval = 33.333333333;
+  Simulation run(&net, "m", "NULL", start, start + interval, 2, Simulation::TRANSIENT, true, false,
+                 0.01, 0.0, 0);
+  std::ostringstream results;
+  printed([&] { run.init(), run.run_transient(alpha); });
+  net.getMeasureList().front()->writeResult(results, results, 0, &start, &interval);
+  EXPECT_NE(results.str().find("\t3.333333e+01\t0.000000e+00\t0.000000e+00\t"), std::string::npos)
+      << results.str();
+}
+
+// Every replication the closing line counts is in every estimate: a mean of whole threads times
+// that count is a whole number.
+TEST_F(Model, EveryMeanRestsOnTheReplicationsTheRunCounts) {
+  seed(7), rebuild();
+  const DateTime start(0.0);
+  double alpha = 0.2, interval = 20.0;
+  Simulation run(&net, "m", "NULL", start, start + 200.0, 11, Simulation::TRANSIENT, true, true,
+                 0.05, 0.0, 0);
+  const std::string out = printed([&] { run.init(), run.run_transient(alpha); });
+  std::stringstream rows;
+  net.getMeasureList().front()->writeResult(rows, rows, 0, &start, &interval);
+  const double count = std::stod(out.substr(out.rfind(", ") + 2));
+  int fractional = 0;
+  for (std::string line; std::getline(rows, line);) {
+    double time, mean;
+    if (std::sscanf(line.c_str(), "\t%lf\t%lf", &time, &mean) != 2) continue;
+    // Printed to six places, the mean times the count is off by a millionth of it at most.
+    EXPECT_NEAR(mean * count, std::round(mean * count), 1e-6 * mean * count) << line;
+    fractional += mean != std::round(mean);
+  }
+  EXPECT_GT(fractional, 0) << out;
+}
+
 // A row as the token database hands it over: the eight attributes with the buffer types they were
 // read with, every byte zero as for NULL columns.
 struct Row : token_description {
@@ -321,8 +361,8 @@ TEST_F(Model, CreateTokensPlacesTheStoredFramesAndEveryReplicationStartsWithThem
               out.starts_with("... try to connect to the database : vudi ...\n") &&
               out.ends_with(said);
     ok = ok && place("Canny_in_1").content() == STORED + "," + DEFAULT_DATA;
-    // Every replication starts with copies of the two frames, so at time 0 (after the first
-    // immediate firing) one thread is in use in every one; without them, none.
+    // Every replication starts with copies of the two frames, so at time 0 (after the immediate
+    // firings there) two threads are in use in every one; without them, none.
     const DateTime start(0.0);
     double alpha = 0.05, interval = 100.0;
     Simulation run(&net, "m", "NULL", start, start + 200.0, 3, Simulation::TRANSIENT, true, false, 1e300, 0.0, 0);
@@ -330,7 +370,7 @@ TEST_F(Model, CreateTokensPlacesTheStoredFramesAndEveryReplicationStartsWithThem
     const std::string ran = printed([&] { run.init(), run.run_transient(alpha); });
     net.getMeasureList().front()->writeResult(results, results, 0, &start, &interval);
     std::cerr << out << ran << results.str();
-    std::exit(ok && results.str().find("Epsilon\n\n\t0.000000e+00\t1.000000e+00\t0.000000e+00\t") !=
+    std::exit(ok && results.str().find("Epsilon\n\n\t0.000000e+00\t2.000000e+00\t0.000000e+00\t") !=
                         std::string::npos ? 0 : 1);
   };
   EXPECT_EXIT(child(), testing::ExitedWithCode(0), "");

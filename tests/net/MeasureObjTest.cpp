@@ -54,6 +54,11 @@ TEST(StudentDistr, ReadsTableColumnsInterpolatesAndFallsBackToNormal) {
     EXPECT_NEAR(student_distr(df, level), t, 1e-6) << df << " " << level;
     EXPECT_EQ(testing::internal::GetCapturedStdout(), message);
   }
+  // The row of 6 degrees of freedom, which the first estimates, at the seventh replication, read.
+  const double levels[] = {0.9, 0.95, 0.98, 0.99, 0.995, 0.999};
+  const double row[] = {1.943, 2.447, 3.143, 3.707, 4.317, 5.959};
+  for (int column = 0; column < 6; ++column)
+    EXPECT_NEAR(student_distr(6, levels[column]), row[column], 1e-9) << levels[column];
 }
 
 TEST(MeasureObj, AnalysesKeepRunningStatisticsHonourThePercentRuleAndNeedTenUncorrelatedBatches) {
@@ -142,6 +147,14 @@ TEST(MeasureObj, WritesResultsByteExact) {
                              "[1.000000e+00;5.000000e+00]\t6.666667e-01\n"
                              "\t1.050000e+02\t" + pad.substr(1) + "-1.500000e+00\t2.500000e-01\t\t"
                              "[-2.000000e+00;-1.000000e+00]\t-3.333333e-01\n\n\n\n");
+  // On the calendar scale the times take as many digits as tell their rows apart.
+  const DateTime calendar(63839923200.0);
+  interval = 20.0;
+  const auto [calendarFile, calendarConsole] = probe.written(0, &calendar, &interval);
+  for (const std::string& rows : {calendarFile, calendarConsole}) {
+    EXPECT_NE(rows.find("\n\t6.383992320e+10\t"), std::string::npos) << rows;
+    EXPECT_NE(rows.find("\n\t6.383992322e+10\t"), std::string::npos) << rows;
+  }
   probe.Epsilon.pop_back();  // a shorter list limits the rows
   EXPECT_EQ(probe.written(0, &start, &interval).first.find("1.050000e+02"), std::string::npos);
 }
