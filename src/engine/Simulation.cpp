@@ -23,6 +23,11 @@ volatile std::sig_atomic_t Simulation::interruptRequested = 0;
 
 namespace {
 
+// A result server is waited for as long as a connect tries, 100 times a second apart; one that
+// takes no lines for as long is given up.
+constexpr int kConnectAttempts = 100;
+constexpr std::time_t kConnectPause = 1;
+
 // Result lines carry every number with 16 significant digits in the default notation.
 std::ostringstream& numberStream(std::ostringstream& text) {
   text << std::setprecision(16);
@@ -59,8 +64,9 @@ Simulation::Simulation(NetClass* net, const std::string& netname, const std::str
 }
 
 Simulation::~Simulation() {
+  if (measureSocket != nullptr) deliver("EXIT;0\n");
+  // A connection that failed there is given up already.
   if (measureSocket != nullptr) {
-    measureSocket->write("EXIT;0\n", 7);
     measureSocket->close();
     delete measureSocket;
     measureSocket = nullptr;
@@ -73,7 +79,15 @@ Simulation::~Simulation() {
 void Simulation::initMeasureSocket() {
   if (resport == "NULL") return;
   std::cout << "Try to connect to: " << resport << std::endl;
-  measureSocket = socket_t::connect(resport.c_str(), socket_t::sock_any_domain, 100, 1);
+  socket_t::wait_policy waits;
+  waits.idle_seconds = kConnectAttempts * kConnectPause;
+  waits.stop = [this] { return resultWaitEnd(); };
+  waits.waiting = [this] {
+    std::cout << "No result server at " << resport << " yet: waiting up to "
+              << kConnectAttempts * kConnectPause << " seconds for one." << std::endl;
+  };
+  measureSocket = socket_t::connect(resport.c_str(), socket_t::sock_any_domain, kConnectAttempts,
+                                    kConnectPause, std::move(waits));
   if (measureSocket == nullptr) {
     std::cout << "Sim::init Failed to connect to server " << resport << std::endl;
   } else if (!measureSocket->is_ok()) {
@@ -82,13 +96,35 @@ void Simulation::initMeasureSocket() {
     std::cout << "Sim::init Connection to server " << resport << " failed: " << text << std::endl;
   } else {
     std::cout << "connection established.." << std::endl;
+    resultPeerUp = true;
   }
+}
+
+const char* Simulation::resultWaitEnd() const {
+  if (interruptRequested != 0) return "interrupted";
+  // Before a run has begun there is no limit to reach.
+  if (runStart != 0 && timeLimitReached(mode == RESTART ? 1 : 0)) return "run-time limit reached";
+  return nullptr;
+}
+
+void Simulation::deliver(std::string_view text) {
+  // A socket whose connect failed takes the lines unheard, as it always has.
+  if (measureSocket->write(text.data(), text.size()) || !resultPeerUp) return;
+  char why[256];
+  measureSocket->get_error_text(why, sizeof why);
+  std::cout << "Result connection to " << resport << " lost: " << why << std::endl;
+  measureSocket->close();
+  delete measureSocket;
+  measureSocket = nullptr;
+  resultPeerUp = false;
 }
 
 void Simulation::init() {
   initMeasureSocket();
   if (measureSocket != nullptr) {
-    auto write = [this](const std::string& text) { measureSocket->write(text.data(), text.size()); };
+    auto write = [this](const std::string& text) {
+      if (measureSocket != nullptr) deliver(text);
+    };
     write("NETNAME;" + netname + "\n" + (numericTime ? "XTICKFORMAT;0" : "XTICKFORMAT;3") + "\n");
     if (mode == TRANSIENT) {
       std::ostringstream startLine;
@@ -109,7 +145,7 @@ void Simulation::init() {
 
 void Simulation::send(const std::string& text, bool measureLine) {
   if (measureSocket != nullptr) {
-    measureSocket->write(text.data(), text.size());
+    deliver(text);
   } else if (std::ostream* log = Logging::sim()) {
     *log << "NO_SOCK: " << text;
     if (measureLine) *log << std::endl;

@@ -5,6 +5,7 @@
 #include <list>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/DateTime.h"
@@ -157,6 +158,13 @@ class Simulation : public RunContext {
   bool failed = false;
 
  private:
+  // Writes text to the result socket. A connection that fails, whether its peer went, broke the
+  // stream or took no lines for too long, is reported once and given up: the run goes on without
+  // it.
+  void deliver(std::string_view text);
+  // Why the waits for the result peer end now ("interrupted", "run-time limit reached"), or null
+  // while they may go on.
+  const char* resultWaitEnd() const;
   // The rest of a step whose candidates hold a time-guard placeholder.
   void convertPlaceholders(std::list<Binding*>& candidates, bool all);
   void appendCandidate(std::list<Binding*>& list, Binding* binding);
@@ -175,5 +183,6 @@ class Simulation : public RunContext {
   int samplingIndex = 0;              // index of nextSampling among the transient sampling points
   std::list<Binding*> spareNodes;     // list nodes recycled between candidate searches
   double restartSampleBase = 0.0;     // restartTime at the previous RESTART sampling point
+  bool resultPeerUp = false;          // the result socket connected and has not failed since
   int retrialsPending = 0;            // saved states with retrials left; 0 on the main path
 };

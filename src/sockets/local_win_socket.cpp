@@ -16,16 +16,16 @@
 //   there is none), and a "closed" word per side that close() and shutdown() set.
 // - Waiting for an event or the peer's end: waits of 50 ms slices that look at the peer between
 //   them; an orderly close signals at once, the slices only bound how fast a crash is noticed.
+// - A peer that shrinks a segment would end this process with SIGBUS: mapping_guard lays zero
+//   pages over the mapping instead, and the connection breaks.
+// - Waits for a peer that have no time-out of their own (a write into a full ring, the client's
+//   handshake) end with the connect's time, the write's idle limit or the caller's wait policy.
 // - Error numbers and their texts: errno and strerror.
 #include "sockets/local_win_socket.h"
 
-#include <fcntl.h>
 #include <linux/futex.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/file.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -35,27 +35,20 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
+#include "sockets/mapping_guard.h"
 #include "sockets/task.h"
 
 namespace {
 
 constexpr int32_t kRingSize = local_win_socket::socket_buf::size;
 constexpr int32_t kBroken = -1;         // what take() and put() return for impossible positions
-constexpr int32_t kReady = 0x76756469;  // stored last by the creator of a segment
-constexpr int64_t kSliceMs = 50;
+constexpr int64_t kSliceMs = socket_t::wait_slice_ms;
 constexpr int kSpinMicros = 20;
 constexpr int64_t kForever = INT64_MAX;
 constexpr int64_t kMaxWaitSeconds = 100000000;
-constexpr int kInstallTries = 100;
-constexpr mode_t kPrivate = S_IRUSR | S_IWUSR;
-constexpr const char* kFolder = "/dev/shm";
-
-// Progress of a handshake, kept in the listener's segment.
-enum handshake_phase : int32_t { idle, offered, claiming, claimed, segment_ready, acknowledged };
 
 int64_t now_ms() {
   timespec now{};
@@ -79,37 +72,21 @@ bool has_ended(int pidfd) {
 
 }  // namespace
 
-struct local_win_socket::shm_event {
-  std::atomic<uint32_t> pending;
+void local_win_socket::shm_event::signal() {
+  if (pending.exchange(1) == 0) {
+    futex(pending, FUTEX_WAKE, 1, nullptr);
+  }
+}
 
-  // Only a change from none to one pending signal can find a sleeper to wake.
-  void signal() {
-    if (pending.exchange(1) == 0) {
-      futex(pending, FUTEX_WAKE, 1, nullptr);
+int local_win_socket::shm_event::wait(int64_t deadline) {
+  const timespec until{static_cast<time_t>(deadline / 1000), deadline % 1000 * 1000000};
+  while (pending.exchange(0) == 0) {
+    if (futex(pending, FUTEX_WAIT_BITSET, 0, &until) != 0 && errno != EAGAIN && errno != EINTR) {
+      return errno;
     }
   }
-  // 0 when a signal was taken, ETIMEDOUT when none came by the deadline, else the error.
-  int wait(int64_t deadline) {
-    const timespec until{static_cast<time_t>(deadline / 1000), deadline % 1000 * 1000000};
-    while (pending.exchange(0) == 0) {
-      if (futex(pending, FUTEX_WAIT_BITSET, 0, &until) != 0 && errno != EAGAIN && errno != EINTR) {
-        return errno;
-      }
-    }
-    return 0;
-  }
-};
-
-// A fresh segment is zero-filled: every word idle, every event without a signal.
-struct local_win_socket::shm_area {
-  std::atomic<int32_t> ready;
-  std::atomic<int32_t> closed[2];  // set by each side's close() or shutdown()
-  int32_t creator;                 // process id of the listener, or of the connection's server
-  std::atomic<int32_t> phase;      // listener: handshake_phase
-  std::atomic<int32_t> client;     // listener: process id of the client in the handshake
-  shm_event events[4];             // as the creator sees them; the other side crosses them
-  alignas(64) socket_buf bufs[2];  // connection: the server reads the first, the client the second
-};
+  return 0;
+}
 
 static_assert(std::atomic<int32_t>::is_always_lock_free);
 static_assert(std::atomic<uint32_t>::is_always_lock_free);
@@ -121,17 +98,8 @@ using shm_area = local_win_socket::shm_area;
 using socket_buf = local_win_socket::socket_buf;
 using shm_event = local_win_socket::shm_event;
 
-constexpr size_t kListenerSize = offsetof(shm_area, bufs);
-constexpr size_t kConnectionSize = sizeof(shm_area);
-
-int map_segment(int fd, size_t size, shm_area*& area) {
-  void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (mapped == MAP_FAILED) {
-    return errno;
-  }
-  area = static_cast<shm_area*>(mapped);
-  return 0;
-}
+constexpr size_t kListenerSize = local_win_socket::listener_size;
+constexpr size_t kConnectionSize = local_win_socket::connection_size;
 
 // The two positions of a ring, each loaded once. The peer can write anything there at any time,
 // so a run is computed from these copies only, and nothing is copied unless both lie in the ring.
@@ -232,6 +200,8 @@ bool linger(Check check) {
   return false;
 }
 
+using enum local_win_socket::handshake_phase;
+
 // At most one client takes each offer of the listener.
 bool claim(shm_area& hs, pid_t me) {
   int32_t expected = offered;
@@ -243,8 +213,19 @@ bool claim(shm_area& hs, pid_t me) {
   return hs.phase.compare_exchange_strong(expected, claimed);
 }
 
+// Takes back a claim the listener has not answered, so that its offer stands for the next
+// client; one it answered meanwhile is refused, as a segment that cannot be mapped is.
+void withdraw(shm_area& hs) {
+  int32_t expected = claimed;
+  if (!hs.phase.compare_exchange_strong(expected, offered)) {
+    expected = segment_ready;
+    hs.phase.compare_exchange_strong(expected, idle);
+  }
+}
+
+// The clock is read in whole milliseconds, rounded down: one more keeps the wait from ending early.
 int64_t deadline_after(int64_t seconds) {
-  return seconds < 0 ? kForever : now_ms() + std::min(seconds, kMaxWaitSeconds) * 1000;
+  return seconds < 0 ? kForever : now_ms() + 1 + std::min(seconds, kMaxWaitSeconds) * 1000;
 }
 
 }  // namespace
@@ -260,147 +241,16 @@ local_win_socket::~local_win_socket() {
   delete[] Name;
 }
 
-std::string local_win_socket::object_path(const char* suffix) const {
-  static const char hex[] = "0123456789ABCDEF";
-  const std::string prefix = "vudi." + std::to_string(getuid());
-  std::string name = prefix + '.';
-  uint64_t hash = 14695981039346656037ull;
-  for (const char* p = Name; *p != '\0'; ++p) {
-    const auto c = static_cast<unsigned char>(*p);
-    hash = (hash ^ c) * 1099511628211ull;
-    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
-        c == '-') {
-      name += static_cast<char>(c);
-    } else {
-      name += {'_', hex[c >> 4], hex[c & 15]};
-    }
-  }
-  // The longest of the names must fit one file name.
-  if (name.size() + std::strlen(".hs") > NAME_MAX) {
-    char text[20];
-    std::snprintf(text, sizeof text, "~%016llx", static_cast<unsigned long long>(hash));
-    name = prefix + text;
-  }
-  return std::string(kFolder) + '/' + name + suffix;
-}
-
-int local_win_socket::vet(const struct stat& about, size_t size) {
-  if (about.st_uid != geteuid()) {
-    Refused = about.st_uid;
-    return foreign_owner;
-  }
-  if ((about.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
-    Refused = about.st_mode & 07777;
-    return open_to_others;
-  }
-  // Touching a mapping beyond the object's end raises SIGBUS, so a short object counts as absent.
-  return about.st_size < static_cast<off_t>(size) ? broken_pipe : ok;
-}
-
-int local_win_socket::vet_failed_open(const std::string& path, int error) {
-  struct stat about {};
-  const int rc = lstat(path.c_str(), &about) == 0 ? vet(about, 0) : ok;
-  return rc != ok ? rc : error;
-}
-
-int local_win_socket::open_object(const std::string& path, size_t size, shm_area*& area) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    return errno == ENOENT ? broken_pipe : vet_failed_open(path, errno);
-  }
-  struct stat about {};
-  int rc = fstat(fd, &about) != 0 ? errno : vet(about, size);
-  if (rc == ok) {
-    rc = map_segment(fd, size, area);
-  }
-  ::close(fd);
-  if (rc == ok && area->ready.load(std::memory_order_acquire) != kReady) {
-    munmap(area, size);
-    area = nullptr;
-    rc = broken_pipe;
-  }
-  return rc;
-}
-
-int local_win_socket::create_object(const std::string& path, size_t size, shm_area*& area,
-                                    int* lock) {
-  std::string temp = std::string(kFolder) + "/vudi." + std::to_string(getuid()) + ".XXXXXX.new";
-  const int fd = mkostemps(temp.data(), 4, O_CLOEXEC);
-  if (fd < 0) {
-    return errno;
-  }
-  // The mode is set again: the umask may have taken bits from the one the file was made with.
-  const bool made = fchmod(fd, kPrivate) == 0 && ftruncate(fd, static_cast<off_t>(size)) == 0 &&
-                    flock(fd, LOCK_EX | LOCK_NB) == 0;
-  struct stat about {};
-  int rc = !made ? errno : fstat(fd, &about) != 0 ? errno : vet(about, size);
-  if (rc == ok) {
-    rc = map_segment(fd, size, area);
-  }
-  if (rc == ok) {
-    area->creator = getpid();
-    area->ready.store(kReady, std::memory_order_release);
-    rc = install(temp, path);
-    if (rc != ok) {
-      munmap(area, size);
-      area = nullptr;
-    }
-  }
-  unlink(temp.c_str());
-  if (rc == ok && lock != nullptr) {
-    *lock = fd;
-  } else {
-    ::close(fd);
-  }
-  return rc;
-}
-
-int local_win_socket::install(const std::string& temp, const std::string& path) {
-  for (int tries = 0; tries < kInstallTries; ++tries) {
-    if (link(temp.c_str(), path.c_str()) == 0) {
-      return ok;
-    }
-    if (errno != EEXIST) {
-      return errno;
-    }
-    const int held = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (held < 0) {
-      if (errno == ENOENT) {
-        continue;  // gone meanwhile
-      }
-      return vet_failed_open(path, errno);
-    }
-    // A live listener holds the lock of its object. Whoever takes over a leftover holds its lock
-    // meanwhile, and removes it only while the name still shows it: of several processes taking
-    // it at once, one removes it and links its own, the others find that one locked.
-    struct stat about {
-    }, named{};
-    int rc = fstat(held, &about) != 0 ? errno : vet(about, 0);
-    if (rc == ok && flock(held, LOCK_EX | LOCK_NB) != 0) {
-      rc = errno == EWOULDBLOCK ? EADDRINUSE : errno;
-    }
-    if (rc == ok && lstat(path.c_str(), &named) == 0 && named.st_ino == about.st_ino &&
-        named.st_dev == about.st_dev && unlink(path.c_str()) != 0) {
-      rc = errno;
-    }
-    ::close(held);
-    if (rc != ok) {
-      return rc;
-    }
-  }
-  return EADDRINUSE;
-}
-
-void local_win_socket::attach(shm_area* area, size_t size, int side) {
-  Area = area;
-  AreaSize = size;
+void local_win_socket::attach(const mapping& m, int side) {
+  Mapped = m;
+  Area = m.area;
   Side = side;
   for (int i = 0; i < 4; ++i) {
-    Signal[i] = &area->events[(i + 2 * side) % 4];
+    Signal[i] = &Area->events[(i + 2 * side) % 4];
   }
-  if (size == kConnectionSize) {
-    RcvBuf = &area->bufs[side];
-    SndBuf = &area->bufs[1 - side];
+  if (m.size == kConnectionSize) {
+    RcvBuf = &Area->bufs[side];
+    SndBuf = &Area->bufs[1 - side];
   }
 }
 
@@ -416,7 +266,7 @@ void local_win_socket::release() {
   if (Owner || RcvBuf != nullptr) {
     wake_peer();
   }
-  munmap(Area, AreaSize);
+  unmap(Mapped);
   Area = nullptr;
   if (NameLock >= 0) {
     ::close(NameLock);
@@ -459,10 +309,15 @@ bool local_win_socket::peer_alive() {
 }
 
 template <typename Ready>
-int local_win_socket::wait_for(int signal, socket_state expected, int64_t deadline, Ready ready) {
+int local_win_socket::wait_for(int signal, socket_state expected, int64_t deadline, bool stoppable,
+                               Ready ready) {
   for (;;) {
     if (state != expected) {
       return not_opened;
+    }
+    // A segment shrunk by the peer reads as zeros from then on.
+    if (shrunk()) {
+      return broken_pipe;
     }
     if (ready()) {
       return ok;
@@ -470,7 +325,10 @@ int local_win_socket::wait_for(int signal, socket_state expected, int64_t deadli
     // The peer's end is seen before the ring is looked at once more: what it wrote before it
     // closed or died is still delivered.
     if (Area->closed[1 - Side].load() != 0 || !peer_alive()) {
-      return ready() ? ok : broken_pipe;
+      return ready() && !shrunk() ? ok : broken_pipe;
+    }
+    if (const int stop = stoppable ? stop_requested() : ok; stop != ok) {
+      return stop;
     }
     const int64_t now = now_ms();
     if (now >= deadline) {
@@ -484,11 +342,13 @@ int local_win_socket::wait_for(int signal, socket_state expected, int64_t deadli
 }
 
 int local_win_socket::usable(const socket_buf* ring) const {
-  return state != ss_open  ? not_opened
-         : ring == nullptr ? invalid_access_mode
-         : Broken          ? broken_pipe
-                           : ok;
+  return state != ss_open     ? not_opened
+         : ring == nullptr    ? invalid_access_mode
+         : Broken || shrunk() ? broken_pipe
+                              : ok;
 }
+
+bool local_win_socket::shrunk() const { return mapping_guard::struck(Mapped.guard); }
 
 int local_win_socket::break_connection() {
   Broken = true;
@@ -504,11 +364,12 @@ bool local_win_socket::open(int) {
   if (Name == nullptr) {
     return set_error(not_opened, false);
   }
-  shm_area* area = nullptr;
-  if (const int rc = create_object(object_path(".hs"), kListenerSize, area, &NameLock); rc != ok) {
+  mapping listener;
+  if (const int rc = create_object(object_path(".hs"), kListenerSize, listener, &NameLock);
+      rc != ok) {
     return set_error(rc, false);
   }
-  attach(area, kListenerSize, 0);
+  attach(listener, 0);
   Owner = true;
   state = ss_open;
   return true;
@@ -525,24 +386,34 @@ socket_t* local_win_socket::accept() {
   shm_area& hs = *Area;
   hs.phase.store(offered);
   Signal[RTR]->signal();
-  // Only the handshake word tells that a client came: cancel_accept() wakes this wait as well.
-  int rc = wait_for(RD, ss_open, kForever, [&] { return hs.phase.load() == claimed; });
   auto* connection = new local_win_socket();
-  if (rc == ok) {
-    watch(hs.client.load());
+  int rc = ok;
+  for (bool answered = false; rc == ok && !answered;) {
+    // Only the handshake word tells that a client came: cancel_accept() wakes this wait as well.
+    rc = wait_for(RD, ss_open, kForever, false, [&] { return hs.phase.load() == claimed; });
     const std::string name = object_path(".c");
-    shm_area* area = nullptr;
-    rc = create_object(name, kConnectionSize, area, nullptr);
+    mapping segment;
     if (rc == ok) {
-      connection->attach(area, kConnectionSize, 0);
-      hs.phase.store(segment_ready);
+      rc = create_object(name, kConnectionSize, segment, nullptr);
+    }
+    if (rc != ok) {
+      break;
+    }
+    connection->attach(segment, 0);
+    // A client whose time ran out takes its claim back, and the offer stands for the next one.
+    int32_t expected = claimed;
+    answered = hs.phase.compare_exchange_strong(expected, segment_ready);
+    if (answered) {
+      watch(hs.client.load());
       Signal[TD]->signal();
-      rc = wait_for(RD, ss_open, kForever, [&] { return hs.phase.load() != segment_ready; });
-      unlink(name.c_str());
+      rc = wait_for(RD, ss_open, kForever, false, [&] { return hs.phase.load() != segment_ready; });
       if (rc == ok && hs.phase.load() != acknowledged) {
         rc = broken_pipe;  // the client could not map the segment
       }
+    } else {
+      connection->release();
     }
+    unlink(name.c_str());
   }
   hs.phase.store(idle);
   if (rc != ok) {
@@ -570,13 +441,16 @@ bool local_win_socket::connect(int max_attempts, time_t timeout) {
   }
   const int64_t seconds = std::max(max_attempts, 0) * std::min<int64_t>(timeout, kMaxWaitSeconds);
   const int64_t deadline = deadline_after(timeout < 0 ? -1 : seconds);
+  // The first attempt's time: the waiting is announced when it passed without a listener.
+  const int64_t first_attempt = deadline_after(std::max<time_t>(timeout, 0));
+  waiting_announced = false;
   const std::string name = object_path(".hs");
   state = ss_shutdown;
   for (;;) {
-    shm_area* area = nullptr;
-    int rc = open_object(name, kListenerSize, area);
+    mapping listener;
+    int rc = open_object(name, kListenerSize, listener);
     if (rc == ok) {
-      attach(area, kListenerSize, 1);
+      attach(listener, 1);
       rc = handshake(deadline);
       if (rc == ok) {
         state = ss_open;
@@ -585,13 +459,21 @@ bool local_win_socket::connect(int max_attempts, time_t timeout) {
       release();
     }
     // No listener yet, or it went away: wait for one until the time is up.
-    const int64_t left = deadline - now_ms();
-    if (rc != broken_pipe || left <= 0) {
+    const int64_t now = now_ms();
+    if (rc == broken_pipe && now >= first_attempt) {
+      announce_waiting();
+    }
+    if (rc == broken_pipe && now >= deadline) {
+      rc = timeout_expired;
+    } else if (rc == broken_pipe) {
+      rc = stop_requested();
+    }
+    if (rc != broken_pipe && rc != ok) {
       watch(0);
       state = ss_close;
-      return set_error(rc == broken_pipe ? timeout_expired : rc, false);
+      return set_error(rc, false);
     }
-    task::sleep(static_cast<timeout_t>(std::min(left, kSliceMs)));
+    task::sleep(static_cast<timeout_t>(std::min(deadline - now, kSliceMs)));
   }
 }
 
@@ -599,34 +481,36 @@ int local_win_socket::handshake(int64_t deadline) {
   shm_area& hs = *Area;
   watch(hs.creator);
   for (int32_t phase = idle; phase != segment_ready;) {
-    int rc = wait_for(RTT, ss_shutdown, deadline, [&] { return claim(hs, getpid()); });
+    int rc = wait_for(RTT, ss_shutdown, deadline, true, [&] { return claim(hs, getpid()); });
     if (rc != ok) {
       return rc;
     }
     Signal[TD]->signal();
-    // Any phase but segment_ready: the listener withdrew; wait for its next offer.
-    rc = wait_for(RD, ss_shutdown, kForever, [&] { return (phase = hs.phase.load()) != claimed; });
+    // Any phase but segment_ready: the listener withdrew; wait for its next offer. A listener
+    // that stops here holds the connect no longer than any other wait for it.
+    rc = wait_for(RD, ss_shutdown, deadline, true,
+                  [&] { return (phase = hs.phase.load()) != claimed; });
     if (rc != ok) {
+      withdraw(hs);
+      Signal[TD]->signal();
       return rc;
     }
   }
   // Mapped first, acknowledged then: the server unlinks the name once it has the acknowledgement.
-  shm_area* connection = nullptr;
+  mapping connection;
   int rc = open_object(object_path(".c"), kConnectionSize, connection);
-  if (rc == ok && connection->creator != hs.creator) {
+  if (rc == ok && connection.area->creator != hs.creator) {
     rc = broken_pipe;
   }
   int32_t expected = segment_ready;
   const bool answered = hs.phase.compare_exchange_strong(expected, rc == ok ? acknowledged : idle);
   Signal[TD]->signal();
   if (rc != ok || !answered) {
-    if (connection != nullptr) {
-      munmap(connection, kConnectionSize);
-    }
+    unmap(connection);
     return rc == ok ? broken_pipe : rc;
   }
   release();
-  attach(connection, kConnectionSize, 1);
+  attach(connection, 1);
   return ok;
 }
 
@@ -635,7 +519,7 @@ int64_t local_win_socket::receive(char* buf, size_t min_size, size_t max_size, i
   size_t got = 0;
   for (;;) {
     const int32_t run = take(in, buf + got, max_size - got, *Signal[RTR]);
-    if (run == kBroken) {
+    if (run == kBroken || shrunk()) {  // what was copied from a shrunk segment is zeros
       return set_error(break_connection(), -1);
     }
     got += static_cast<size_t>(run);
@@ -645,7 +529,7 @@ int64_t local_win_socket::receive(char* buf, size_t min_size, size_t max_size, i
     if (deadline > now_ms() && linger([&] { return can_take(in); })) {
       continue;
     }
-    const int rc = wait_for(RD, ss_open, deadline,
+    const int rc = wait_for(RD, ss_open, deadline, false,
                             [&] { return announce(in.RcvWaitFlag, [&] { return can_take(in); }); });
     in.RcvWaitFlag.store(0, std::memory_order_relaxed);
     if (rc == timeout_expired) {
@@ -695,27 +579,31 @@ bool local_win_socket::write(const void* buf, size_t size) {
   }
   socket_buf& out = *SndBuf;
   const char* data = static_cast<const char*>(buf);
+  int64_t deadline = deadline_after(policy.idle_seconds);
   for (size_t done = 0;;) {
     if (Area->closed[1 - Side].load() != 0) {
       return set_error(broken_pipe, false);  // nobody reads any more
     }
     const int32_t run = put(out, data + done, size - done, *Signal[TD]);
-    if (run == kBroken) {
+    if (run == kBroken || shrunk()) {
       return set_error(break_connection(), false);
     }
     done += static_cast<size_t>(run);
     if (done == size) {
       return true;
     }
+    if (run > 0) {
+      deadline = deadline_after(policy.idle_seconds);
+    }
     if (linger([&] { return can_put(out); })) {
       continue;
     }
-    const int rc = wait_for(RTT, ss_open, kForever, [&] {
+    const int rc = wait_for(RTT, ss_open, deadline, true, [&] {
       return announce(out.SndWaitFlag, [&] { return can_put(out); });
     });
     out.SndWaitFlag.store(0, std::memory_order_relaxed);
     if (rc != ok) {
-      return set_error(rc, false);
+      return set_error(rc == timeout_expired ? peer_idle : rc, false);
     }
   }
 }

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -40,8 +41,30 @@ class local_win_socket : public socket_t {
     std::atomic<int32_t> DataBeg;      // written by the reader only, 0 .. size - 1
     char Data[size];
   };
-  struct shm_event;
-  struct shm_area;
+  // Auto-reset event: a word of the shared segment, waited on and woken as a futex.
+  struct shm_event {
+    std::atomic<uint32_t> pending;
+    // Only a change from none to one pending signal can find a sleeper to wake.
+    void signal();
+    // 0 when a signal was taken, ETIMEDOUT when none came by the deadline, else the error.
+    int wait(int64_t deadline);
+  };
+  // Progress of a handshake, kept in the listener's segment.
+  enum handshake_phase : int32_t { idle, offered, claiming, claimed, segment_ready, acknowledged };
+  // A listener's segment, or, with its rings, a connection's. A fresh one is zero-filled: every
+  // word idle, every event without a signal.
+  struct shm_area {
+    std::atomic<int32_t> ready;
+    std::atomic<int32_t> closed[2];  // set by each side's close() or shutdown()
+    int32_t creator;                 // process id of the listener, or of the connection's server
+    std::atomic<int32_t> phase;      // listener: handshake_phase
+    std::atomic<int32_t> client;     // listener: process id of the client in the handshake
+    shm_event events[4];             // as the creator sees them; the other side crosses them
+    alignas(64) socket_buf bufs[2];  // connection: the server reads [0], the client [1]
+  };
+  static constexpr size_t listener_size = offsetof(shm_area, bufs);
+  static constexpr size_t connection_size = sizeof(shm_area);
+  static constexpr int32_t ready_mark = 0x76756469;  // stored last by the creator of a segment
 
   // Not yet connected; the name (copied) is the address both sides use alike.
   explicit local_win_socket(const char* name);
@@ -78,18 +101,28 @@ class local_win_socket : public socket_t {
   socket_buf* SndBuf = nullptr;        // written by this side
 
  private:
+  // A mapped segment and the slot of mapping_guard that keeps a peer from killing this process by
+  // shrinking it.
+  struct mapping {
+    shm_area* area = nullptr;
+    size_t size = 0;
+    int guard = -1;
+  };
+  // Maps size bytes of the object fd, guarded.
+  static int map(int fd, size_t size, mapping& out);
+  static void unmap(mapping& m);
   // ok when the object is this user's alone and at least size bytes long; else why not.
   int vet(const struct stat& about, size_t size);
   // vet() of what lies at path, after an open that failed with error.
   int vet_failed_open(const std::string& path, int error);
   // Maps the object at path, made by a process of this user; broken_pipe while there is none.
-  int open_object(const std::string& path, size_t size, shm_area*& area);
+  int open_object(const std::string& path, size_t size, mapping& out);
   // A new object at path owned by this process, locked while *lock stays open (closed when null).
-  int create_object(const std::string& path, size_t size, shm_area*& area, int* lock);
+  int create_object(const std::string& path, size_t size, mapping& out, int* lock);
   // Puts the object at temp in place at path, when path is free or left over by a dead process.
   int install(const std::string& temp, const std::string& path);
   // Maps the segment: the events as this side sees them, and the rings when it is a connection.
-  void attach(shm_area* area, size_t size, int side);
+  void attach(const mapping& m, int side);
   // Unmaps the segment; a connection or listener first tells its peers that it is gone.
   void release();
   // Sets this side's closed word and wakes a peer blocked on it.
@@ -100,8 +133,12 @@ class local_win_socket : public socket_t {
   bool peer_alive();
   // ok, or why the ring cannot be used now.
   int usable(const socket_buf* ring) const;
+  // Whether the peer shrank the segment, which this side then sees as zeros.
+  bool shrunk() const;
+  // Waits until ready() or the peer's end, by the deadline; a stoppable wait also until the policy
+  // calls it off.
   template <typename Ready>
-  int wait_for(int signal, socket_state expected, int64_t deadline, Ready ready);
+  int wait_for(int signal, socket_state expected, int64_t deadline, bool stoppable, Ready ready);
   int64_t receive(char* buf, size_t min_size, size_t max_size, int64_t deadline);
   int handshake(int64_t deadline);
   // Ends the connection for both sides on ring positions that cannot be.
@@ -110,7 +147,7 @@ class local_win_socket : public socket_t {
 
   shm_event* Signal[4] = {};     // indexed by socket_signals
   shm_area* Area = nullptr;      // the mapped segment
-  size_t AreaSize = 0;
+  mapping Mapped;                // Area with its size and guard
   int Side = 0;                  // 0: the server's end or the listener, 1: the client's end
   bool Owner = false;            // a listener that unlinks its name when it closes
   int NameLock = -1;             // a listener's own object, locked for as long as it listens

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "sockets/local_win_socket.h"
 #include "sockets/win_socket.h"
@@ -36,9 +37,16 @@ const char* system_error_text(int code, char* buf, size_t size) {
 
 }  // namespace
 
-void socket_t::copy_error_text(const char* text, int code, char* buf, size_t buf_size) {
+void socket_t::copy_error_text(const char* text, int code, char* buf, size_t buf_size) const {
   char system_text[256];
-  if (text == nullptr) {
+  if (text == nullptr && code == peer_idle) {
+    std::snprintf(system_text, sizeof system_text, "the peer took no data for %lld seconds",
+                  static_cast<long long>(policy.idle_seconds));
+    text = system_text;
+  } else if (text == nullptr && code == wait_stopped) {
+    std::snprintf(system_text, sizeof system_text, "%s while waiting for the peer", stop_reason);
+    text = system_text;
+  } else if (text == nullptr) {
     text = system_error_text(code, system_text, sizeof system_text);
   }
   if (buf_size > 0) {
@@ -46,14 +54,32 @@ void socket_t::copy_error_text(const char* text, int code, char* buf, size_t buf
   }
 }
 
+int socket_t::stop_requested() {
+  const char* reason = policy.stop ? policy.stop() : nullptr;
+  if (reason == nullptr) {
+    return 0;
+  }
+  stop_reason = reason;
+  return wait_stopped;
+}
+
+void socket_t::announce_waiting() {
+  if (!waiting_announced && policy.waiting) {
+    policy.waiting();
+  }
+  waiting_announced = true;
+}
+
 socket_t* socket_t::connect(const char* address, socket_domain domain, int max_attempts,
-                            time_t timeout) {
+                            time_t timeout, wait_policy policy) {
   if (domain == sock_local_domain || (domain == sock_any_domain && is_same_host(address))) {
     auto* socket = new local_win_socket(address);
+    socket->policy = std::move(policy);
     socket->connect(max_attempts, timeout);
     return socket;
   }
   auto* socket = new win_socket(address);
+  socket->policy = std::move(policy);
   socket->connect(max_attempts, timeout);
   return socket;
 }

@@ -1,6 +1,7 @@
 #include "sockets/win_socket.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,8 +22,6 @@
 #include "sockets/task.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Longest wait we compute with, so that deadlines never overflow the clock.
 constexpr time_t kMaxWaitSeconds = 100000000;
@@ -88,39 +87,6 @@ bool set_option(int fd, int level, int name, int value) {
   return setsockopt(fd, level, name, &value, sizeof value) == 0;
 }
 
-// Connects fd and returns 0 or the error number. An interrupted connect goes on in the
-// background, so its outcome is awaited rather than the call repeated.
-int connect_to(int fd, const sockaddr_in& peer) {
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
-    return 0;
-  }
-  if (errno != EINTR) {
-    return errno;
-  }
-  pollfd pending{fd, POLLOUT, 0};
-  if (retry([&] { return poll(&pending, 1, -1); }) < 0) {
-    return errno;
-  }
-  int error = 0;
-  socklen_t length = sizeof error;
-  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
-    return errno;
-  }
-  return error;
-}
-
-// Waits until fd has data or the deadline passes: > 0 readable, 0 time is up, < 0 failure.
-int wait_readable(int fd, Clock::time_point deadline) {
-  for (;;) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd watched{fd, POLLIN, 0};
-    int rc = poll(&watched, 1, static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX)));
-    if (rc >= 0 || errno != EINTR) {
-      return rc;
-    }
-  }
-}
-
 }  // namespace
 
 win_socket::win_socket(const char* address)
@@ -131,6 +97,56 @@ win_socket::win_socket(int handle) : s(handle) { state = ss_open; }
 win_socket::~win_socket() {
   close_handle();
   std::free(address);
+}
+
+int win_socket::wait_ready(int fd, short events, Clock::time_point deadline, bool stoppable) {
+  for (;;) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) {
+      return ETIMEDOUT;
+    }
+    // A wait that may be called off asks its policy between slices.
+    const auto slice = stoppable && policy.stop ? std::min<decltype(left)>(left, wait_slice_ms)
+                                                : std::min<decltype(left)>(left, INT_MAX);
+    pollfd watched{fd, events, 0};
+    const int rc = poll(&watched, 1, static_cast<int>(slice));
+    if (rc > 0) {
+      return 0;
+    }
+    if (rc < 0 && errno != EINTR) {
+      return errno;
+    }
+    if (const int stop = stoppable ? stop_requested() : 0; stop != 0) {
+      return stop;
+    }
+  }
+}
+
+int win_socket::connect_to(int fd, const sockaddr_in& peer, time_t pause,
+                           Clock::time_point deadline) {
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    return 0;
+  }
+  if (errno != EINPROGRESS && errno != EINTR) {
+    return errno;
+  }
+  // Under way in the background: its outcome is awaited for no longer than the whole connect, and
+  // a server that has not answered within a pause is waited for as one that refuses.
+  int rc =
+      wait_ready(fd, POLLOUT, std::min(deadline, Clock::now() + std::chrono::seconds(pause)), true);
+  if (rc == ETIMEDOUT && Clock::now() < deadline) {
+    announce_waiting();
+    rc = wait_ready(fd, POLLOUT, deadline, true);
+  }
+  if (rc != 0) {
+    return rc;
+  }
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) {
+    return errno;
+  }
+  return error;
 }
 
 template <typename T>
@@ -165,13 +181,20 @@ bool win_socket::connect(int max_attempts, time_t timeout) {
   if (!parse_port(address, peer.sin_port) || !resolve(host, peer.sin_addr)) {
     return set_error(bad_address, false);
   }
+  waiting_announced = false;
+  // However the attempts go, the whole connect waits no longer than all its pauses, and at least
+  // a second: an attempt that gets no answer at all must not hold it for the system's minutes.
+  const time_t pause = std::clamp<time_t>(timeout, 0, kMaxWaitSeconds);
+  const auto deadline = Clock::now() + std::chrono::seconds(std::clamp<int64_t>(
+                                           int64_t{max_attempts} * pause, 1, kMaxWaitSeconds));
   for (int attempt = 1;; ++attempt) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
       return set_errno(false);
     }
-    int error = connect_to(fd, peer);
-    if (error == 0 && !set_option(fd, IPPROTO_TCP, TCP_NODELAY, 1)) {
+    int error = connect_to(fd, peer, pause, deadline);
+    if (error == 0 && (!set_option(fd, IPPROTO_TCP, TCP_NODELAY, 1) ||
+                       fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
       error = errno;
     }
     if (error == 0) {
@@ -187,7 +210,12 @@ bool win_socket::connect(int max_attempts, time_t timeout) {
     if (attempt >= max_attempts) {
       return set_error(connection_failed, false);
     }
-    task::sleep(static_cast<timeout_t>(std::clamp<time_t>(timeout, 0, 4000000) * 1000));
+    announce_waiting();
+    // The pause is a wait that nothing ends early but the policy.
+    const int rc = wait_ready(-1, 0, Clock::now() + std::chrono::seconds(pause), true);
+    if (rc != ETIMEDOUT) {
+      return set_error(rc, false);
+    }
   }
 }
 
@@ -237,12 +265,12 @@ int win_socket::read(void* buf, size_t min_size, size_t max_size, time_t timeout
   size_t got = 0;
   do {
     if (timeout >= 0) {
-      int ready = wait_readable(s, deadline);
-      if (ready < 0) {
-        return set_errno(-1);
-      }
-      if (ready == 0) {
+      const int rc = wait_ready(s, POLLIN, deadline, false);
+      if (rc == ETIMEDOUT) {
         return static_cast<int>(got);
+      }
+      if (rc != 0) {
+        return set_error(rc, -1);
       }
     }
     ssize_t n = retry([&] { return recv(s, data + got, max_size - got, 0); });
@@ -271,10 +299,35 @@ bool win_socket::write(const void* buf, size_t size) {
     return set_error(not_opened, false);
   }
   const char* data = static_cast<const char*>(buf);
-  // A peer that has gone must fail the send, not kill the process with SIGPIPE.
-  int error = move_all(
-      size, [&](size_t done) { return send(s, data + done, size - done, MSG_NOSIGNAL); });
-  return error == ok || set_error(error, false);
+  const auto idle_until = [&] {
+    const time_t idle = policy.idle_seconds;
+    return Clock::now() +
+           std::chrono::seconds(idle < 0 ? kMaxWaitSeconds : std::min(idle, kMaxWaitSeconds));
+  };
+  auto deadline = idle_until();
+  for (size_t done = 0; done < size;) {
+    // A peer that has gone must fail the send, not kill the process with SIGPIPE; a full buffer
+    // is waited for here, where the wait can be bounded.
+    const ssize_t n = send(s, data + done, size - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      deadline = idle_until();
+      continue;
+    }
+    if (n == 0) {
+      return set_error(broken_pipe, false);
+    }
+    if (errno == EINTR) {
+      continue;
+    }
+    if (errno != EAGAIN && errno != EWOULDBLOCK) {
+      return set_errno(false);
+    }
+    if (const int rc = wait_ready(s, POLLOUT, deadline, true); rc != 0) {
+      return set_error(rc == ETIMEDOUT ? peer_idle : rc, false);
+    }
+  }
+  return true;
 }
 
 bool win_socket::sendto(int ip, int port, const void* buf, size_t size) {

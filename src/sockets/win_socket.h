@@ -1,5 +1,9 @@
 #pragma once
 
+#include <netinet/in.h>
+
+#include <chrono>
+
 #include "sockets/socket_t.h"
 
 // TCP (and UDP) transport on BSD sockets, IPv4 only.
@@ -40,6 +44,13 @@ class win_socket : public socket_t {
   bool close() override;
 
  protected:
+  using Clock = std::chrono::steady_clock;
+
+  // Waits until fd reports one of events (fd -1: until the deadline): 0, ETIMEDOUT when the
+  // deadline passed, wait_stopped when the policy called a stoppable wait off, else errno.
+  int wait_ready(int fd, short events, Clock::time_point deadline, bool stoppable);
+  // Connects the non-blocking fd: 0, ECONNREFUSED, or why not by the deadline.
+  int connect_to(int fd, const sockaddr_in& peer, time_t pause, Clock::time_point deadline);
   // Closes the handle and reports 0 or the system error number.
   int close_handle();
   // Record errno, or the code given, and return the result given.

@@ -1,6 +1,9 @@
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +15,7 @@
 
 #include "engine/Simulation.h"
 #include "frontend/Server.h"
+#include "sockets/local_win_socket.h"
 #include "sockets/socket_t.h"
 #include "support/PrivateNetwork.h"
 #include "support/Forked.h"
@@ -21,7 +25,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The program run in a fresh folder holding marking.xml and a folder "logs", with no ODBC data
-// source (no database is reached) and ended after 120 s; `run` gives its exit status.
+// source (no database is reached) and ended after 120 s, or as `runner` says; `run` gives its
+// exit status.
 struct Program {
   fs::path folder;
   explicit Program(const std::string& name = "vudi-run")
@@ -36,8 +41,8 @@ struct Program {
     return "cd '" + (folder / where).string() + "' && ODBCSYSINI=. ODBCINI=none " + runner + " '" +
            VUDI_BINARY + "' " + args + " >'" + (folder / "out").string() + "' 2>&1";
   }
-  int run(const std::string& args) {
-    const int s = std::system(line(args).c_str());
+  int run(const std::string& args, const char* runner = "timeout 120") {
+    const int s = std::system(line(args, runner).c_str());
     return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
   }
   std::string file(const char* name = "out") const {
@@ -198,6 +203,110 @@ TEST(Program, AFirstInterruptEndsTheRunWithTheRowsOfItsReplicationsASecondOneThe
       return Simulation::interruptRequested == 1 ? 0 : 1;
     });
     EXPECT_EQ(child.wait(), times == 1 ? 0 : -1);
+  }
+}
+
+// A result peer that accepts and never reads: on the same host, the connection's ring, which the
+// test reads as its server end; over TCP, a listener on an ephemeral loopback port with a small
+// receive buffer. `full` tells when the program can write no more, over TCP as far as the test
+// can see it.
+struct DeafPeer {
+  std::string address;
+  std::unique_ptr<socket_t> local, server;
+  int tcp = -1, accepted = -1;
+  struct Peek : local_win_socket {  // the ring the server end reads
+    static const socket_buf& ring(socket_t& s) {
+      return *(static_cast<local_win_socket&>(s).*(&Peek::RcvBuf));
+    }
+  };
+  explicit DeafPeer(bool overTcp) {
+    if (!overTcp) {
+      address = "deaf-" + std::to_string(getpid());
+      local.reset(socket_t::create_local(address.c_str(), 1));
+      return;
+    }
+    tcp = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int small = 4096;
+    sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
+    socklen_t length = sizeof a;
+    EXPECT_EQ(setsockopt(tcp, SOL_SOCKET, SO_RCVBUF, &small, sizeof small) |
+                  bind(tcp, reinterpret_cast<sockaddr*>(&a), length) |
+                  getsockname(tcp, reinterpret_cast<sockaddr*>(&a), &length) | listen(tcp, 1),
+              0);
+    address = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  }
+  ~DeafPeer() { close(accepted), close(tcp); }
+  void stopListening() {  // frees an accept still waiting
+    if (local) local->cancel_accept();
+  }
+  void accept() {  // within 30 s
+    if (local) return server.reset(local->accept());
+    pollfd waiting{tcp, POLLIN, 0};
+    if (poll(&waiting, 1, 30000) == 1) accepted = ::accept(tcp, nullptr, nullptr);
+  }
+  // The ring holds all it can; over TCP, the program's send queue, as the system shows it, has not
+  // grown for 200 ms (when asked every 10).
+  long queued = 0, same = 0;
+  bool full() {
+    if (local) {
+      const auto& ring = Peek::ring(*server);
+      return (ring.DataEnd - ring.DataBeg + ring.size) % ring.size == ring.size - 1;
+    }
+    sockaddr_in program{};
+    socklen_t length = sizeof program;
+    char port[16] = "none";
+    if (accepted >= 0 && getpeername(accepted, reinterpret_cast<sockaddr*>(&program), &length) == 0)
+      std::snprintf(port, sizeof port, "0100007F:%04X", ntohs(program.sin_port));
+    long now = 0;
+    std::ifstream table("/proc/thread-self/net/tcp");
+    for (std::string sl, address, remote, state, queues, rest;
+         table >> sl >> address >> remote >> state >> queues && std::getline(table, rest);)
+      if (address == port) now = std::stol(queues.substr(0, queues.find(':')), nullptr, 16);
+    same = now == queued ? same + 1 : 0;
+    queued = now;
+    return queued > 0 && same >= 20;
+  }
+};
+
+// A result peer that takes no lines holds a run neither past its time limit nor past an
+// interrupt: the connection is given up with one line saying why, and the run ends as it would
+// and writes its results.
+TEST(Program, AResultPeerThatTakesNoLinesHoldsTheRunNeitherPastItsLimitNorPastAnInterrupt) {
+  const std::string args = "-T --mstart 0 --mstop 2000000 --nofsampling 1000 --resport ";
+  for (const bool overTcp : {false, true}) {
+    for (const bool interrupt : {false, true}) {
+      Program program;
+      DeafPeer peer(overTcp);
+      auto connected = std::async(std::launch::async, [&] { peer.accept(); });
+      int status = 0;
+      if (!interrupt) {
+        // A program that ignores the end of its time is killed, since it ignores SIGTERM too.
+        status = program.run(args + peer.address + " --secmax 2", "timeout -k 5 60");
+      } else {
+        Forked run([&] {
+          signal(SIGINT, SIG_DFL);
+          return execl("/bin/sh", "sh", "-c", program.line(args + peer.address, "exec").c_str(),
+                       nullptr);
+        });
+        connected.get();
+        for (int ms = 0; ms < 30000 && !peer.full(); ms += 10) usleep(10000);
+        EXPECT_TRUE(overTcp || peer.full());
+        kill(run.pid, SIGINT);
+        status = run.wait();
+      }
+      peer.stopListening();
+      EXPECT_EQ(status, 0) << peer.address;
+      // Over TCP the system's buffers take megabytes, which a slow build may not fill in time: the
+      // line saying that the connection was lost is looked for on the same host only.
+      const std::string why = interrupt ? "interrupted" : "run-time limit reached";
+      const std::string lost = "Result connection to " + peer.address + " lost: " + why;
+      expectInOrder(program.file(),
+                    (overTcp ? "" : lost + " while waiting for the peer\n|") +
+                        "ABORT SIMULATION. " +
+                        (interrupt ? "INTERRUPTED" : "REACHED MAXIMUM RUNNING TIME") +
+                        ".\n|RESULTS OF TRANSIENT");
+      expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+    }
   }
 }
 
