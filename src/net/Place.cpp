@@ -21,10 +21,12 @@ Place::Place(int id, NetClass* net) : Place(id, "noname", net, false, 0) {}
 
 Place::~Place() {
   marking.clear();
-  for (MeasureObj* measure : measures) {
-    measure->decrementRefCount();
-    if (measure->getRefCount() < 1) delete measure;
-  }
+  for (MeasureObj* measure : measures) releaseMeasure(measure);
+}
+
+void Place::releaseMeasure(MeasureObj* measure) {
+  measure->decrementRefCount();
+  if (measure->getRefCount() < 1) delete measure;
 }
 
 void Place::setMultiplicity(Multiplicities& arcs, int transitionId, int multiplicity) {

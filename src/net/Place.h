@@ -60,6 +60,8 @@ class Place : public DefaultGM {
   // Measures and watching.
   void addMeasure(MeasureObj* measure);
   const MeasureVector& getMeasures() const { return measures; }
+  // Gives up one reference to the measure; the last one deletes it.
+  static void releaseMeasure(MeasureObj* measure);
   void setWatch(bool on) { watch = on; }
   // After every firing, for each place it touched: inline, since few places are watched.
   void displContent() {
