@@ -115,9 +115,9 @@ class NetClass {
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
   // The measures whose freed places' references the net holds, each once; and the same before
-  // the last clearing, kept for its room.
-  std::vector<MeasureObj*> heldMeasures;
-  std::vector<MeasureObj*> heldBefore;
+  // the last clearing, kept for its room. From the pool, like the places' own measure lists.
+  std::vector<MeasureObj*, PoolAllocator<MeasureObj*>> heldMeasures;
+  std::vector<MeasureObj*, PoolAllocator<MeasureObj*>> heldBefore;
   // Place name and an untouched copy of each stored token, in the order read.
   std::vector<std::pair<std::string, Ptr<Token>>> storedTokens;
   RunContext* simulation = nullptr;
