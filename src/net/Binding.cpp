@@ -1,6 +1,8 @@
 #include "net/Binding.h"
 
+#include <cmath>
 #include <iomanip>
+#include <limits>
 
 #include "core/Assert.h"
 #include "net/Transition.h"
@@ -69,6 +71,10 @@ void Binding::updateTime(const DateTime& now) {
   }
   time = now + delay;
   if (!fireEvent) time += boundTransition->Timeguard(now);
+  // A time that is no number compares with nothing: an event list would take the binding for one
+  // it holds already. Such an event is never due, so it is kept as one at infinity, after every
+  // other.
+  if (std::isnan(time.FullDateTime())) time = DateTime(std::numeric_limits<double>::infinity());
 }
 
 void Binding::convertTempBinding(TokenList* tokens) { boundTokens = tokens; }

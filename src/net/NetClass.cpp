@@ -14,24 +14,8 @@
 NetClass::NetClass() = default;
 
 NetClass::~NetClass() {
-  release(measureList);
-  release(storedMeasureList);
   deleteElements();
-}
-
-// The net holds a reference on every measure in its active and stored lists, so a measure of the
-// first build outlives the places it was attached to while the rebuilds go on; the last holder of
-// a reference, place or net, deletes it.
-void NetClass::retain(const std::list<MeasureObj*>& list) {
-  for (MeasureObj* measure : list) measure->incrementRefCount();
-}
-
-void NetClass::release(std::list<MeasureObj*>& list) {
-  for (MeasureObj* measure : list) {
-    measure->decrementRefCount();
-    if (measure->getRefCount() < 1) delete measure;
-  }
-  list.clear();
+  for (MeasureObj* measure : heldMeasures) Place::releaseMeasure(measure);
 }
 
 namespace {
@@ -76,10 +60,7 @@ void NetClass::addTransition(Transition* transition) {
   eventQueue.attach(transition);
 }
 
-void NetClass::addMeasure(MeasureObj* measure) {
-  measure->incrementRefCount();
-  measureList.push_back(measure);
-}
+void NetClass::addMeasure(MeasureObj* measure) { measureList.push_back(measure); }
 
 void NetClass::linkPlaceToTransition(const char* place, const char* transition, int multiplicity) {
   Transition* t = getTransition(transition);
@@ -186,22 +167,43 @@ Transition* NetClass::getTransition(const char* name) {
 
 Transition* NetClass::getTransition(int id) { return findById(transitions, id); }
 
-void NetClass::storeMeasureList() {
-  retain(measureList);
-  release(storedMeasureList);
-  storedMeasureList = measureList;
-}
+void NetClass::storeMeasureList() { storedMeasureList = measureList; }
 
 void NetClass::clearMaps() {
   storeMeasureList();
-  release(measureList);
+  measureList.clear();
   // The previous build is freed here rather than forgotten, so repeated replications do not
   // accumulate whole nets in memory.
+  holdMeasuresOfFreedPlaces();
   deleteElements();
 }
 
+void NetClass::holdMeasuresOfFreedPlaces() {
+  heldBefore.swap(heldMeasures);
+  auto hold = [this](MeasureObj* measure) {
+    if (std::find(heldMeasures.begin(), heldMeasures.end(), measure) != heldMeasures.end()) return;
+    auto held = std::find(heldBefore.begin(), heldBefore.end(), measure);
+    if (held != heldBefore.end()) {
+      heldBefore.erase(held);
+    } else {
+      measure->incrementRefCount();
+    }
+    heldMeasures.push_back(measure);
+  };
+  for (const auto& [name, place] : places) {
+    for (MeasureObj* measure : place->getMeasures()) hold(measure);
+  }
+  // A stored measure stays held as long as it stays stored; one the net was only given is not
+  // the net's to hold.
+  for (MeasureObj* measure : storedMeasureList) {
+    if (std::find(heldBefore.begin(), heldBefore.end(), measure) != heldBefore.end()) hold(measure);
+  }
+  for (MeasureObj* measure : heldBefore) Place::releaseMeasure(measure);
+  heldBefore.clear();
+}
+
 void NetClass::loadMeasureList(int mode) {
-  release(measureList);
+  measureList.clear();
   for (MeasureObj* measure : storedMeasureList) {
     if (mode != RunContext::TRANSIENT) {
       if (measure->accumulative()) {
@@ -217,7 +219,6 @@ void NetClass::loadMeasureList(int mode) {
         continue;
       }
     }
-    measure->incrementRefCount();
     measureList.push_back(measure);
   }
 }

@@ -90,7 +90,11 @@ class NetClass {
   void forgetStoredTokens() { storedTokens.clear(); }
   void addStoredTokens();
 
-  // Measures across rebuilds.
+  // Measures across rebuilds. A measure goes with the last place that lets it go; the net deletes
+  // none it was only given. A rebuild frees the previous build's places while their measures may
+  // still be read, so the net keeps those places' references in their stead: a stored measure's
+  // as long as it stays stored, any other's until the next rebuild, so that the builder's pointer
+  // to its newest measure stays good until its next build replaces it.
   void storeMeasureList();
   void clearMaps();
   void loadMeasureList(int mode);
@@ -100,8 +104,7 @@ class NetClass {
 
  private:
   void deleteElements();
-  static void retain(const std::list<MeasureObj*>& list);
-  static void release(std::list<MeasureObj*>& list);
+  void holdMeasuresOfFreedPlaces();
 
   PlaceMap places;
   PlaceMap::const_iterator lastPlaceFound = places.end();
@@ -113,6 +116,10 @@ class NetClass {
   EventQueue eventQueue{transitions};
   std::list<MeasureObj*> measureList;
   std::list<MeasureObj*> storedMeasureList;
+  // The measures whose freed places' references the net holds, each once; and the same before
+  // the last clearing, kept for its room. From the pool, like the places' own measure lists.
+  std::vector<MeasureObj*, PoolAllocator<MeasureObj*>> heldMeasures;
+  std::vector<MeasureObj*, PoolAllocator<MeasureObj*>> heldBefore;
   // Place name and an untouched copy of each stored token, in the order read.
   std::vector<std::pair<std::string, Ptr<Token>>> storedTokens;
   RunContext* simulation = nullptr;

@@ -1,5 +1,6 @@
 #include "net/Place.h"
 
+#include <algorithm>
 #include <iostream>
 #include <iterator>
 
@@ -21,10 +22,12 @@ Place::Place(int id, NetClass* net) : Place(id, "noname", net, false, 0) {}
 
 Place::~Place() {
   marking.clear();
-  for (MeasureObj* measure : measures) {
-    measure->decrementRefCount();
-    if (measure->getRefCount() < 1) delete measure;
-  }
+  for (MeasureObj* measure : measures) releaseMeasure(measure);
+}
+
+void Place::releaseMeasure(MeasureObj* measure) {
+  measure->decrementRefCount();
+  if (measure->getRefCount() < 1) delete measure;
 }
 
 void Place::setMultiplicity(Multiplicities& arcs, int transitionId, int multiplicity) {
@@ -51,32 +54,42 @@ void Place::addGlobalGuardTransition(Transition* transition) {
   globalGuardTransitions.push_back(transition);
 }
 
+// `token` may be a handle in a list that telling the transitions changes (the offer of a
+// transition the place feeds, which a search binds from), so the token goes by its new entry in
+// the marking: telling them takes no token out of a place.
 void Place::addToken(const Ptr<Token>& token) {
   marking.push_back(token);
+  const Ptr<Token>& entry = marking.back();
   notifyGlobalGuardTransitions();
-  for (Transition* transition : outTransitions) transition->addNotBoundToken(token);
+  for (Transition* transition : outTransitions) transition->addNotBoundToken(entry);
 }
 
+namespace {
+
+// Erases the entries of the token from `from` on; the token must not be named by one of them.
+void eraseEntries(TokenList& list, TokenList::iterator from, const Ptr<Token>& token) {
+  while (from != list.end()) from = *from == token ? list.erase(from) : std::next(from);
+}
+
+}  // namespace
+
+// `token` may be a handle in a list that the removal changes (the offer of a transition the place
+// feeds), so the token goes by the first of its entries in the marking, set aside until the end;
+// by a copy when the place does not hold it. Either way the usual case makes no handle.
 void Place::removeToken(const Ptr<Token>& token) {
-  // The entries leave the marking at once; should `token` be one of them, that one lives until the
-  // end. The offer of the first tokens lets go of it too: a token that has left must not stay
-  // alive.
-  TokenList held;
-  for (TokenList* list : {&marking, &partialMarking}) {
-    for (auto it = list->begin(); it != list->end();) {
-      const auto next = std::next(it);
-      if (*it == token) {
-        if (&*it == &token) {
-          held.splice(held.end(), *list, it);
-        } else {
-          list->erase(it);
-        }
-      }
-      it = next;
-    }
+  auto entry = std::find(marking.begin(), marking.end(), token);
+  if (entry != marking.end()) {
+    const auto next = std::next(entry);
+    leaving.splice(leaving.end(), marking, entry);
+    eraseEntries(marking, next, *entry);  // should it stand there more than once
+  } else {
+    entry = leaving.insert(leaving.end(), token);
   }
+  // The offer of the first tokens lets go of it too: a token that has left must not stay alive.
+  eraseEntries(partialMarking, partialMarking.begin(), *entry);
   notifyGlobalGuardTransitions();
-  for (Transition* transition : outTransitions) transition->removeNotBoundToken(token);
+  for (Transition* transition : outTransitions) transition->removeNotBoundToken(*entry);
+  leaving.erase(entry);
 }
 
 void Place::notifyGlobalGuardTransitions() {

@@ -43,7 +43,8 @@ class Place : public DefaultGM {
   const TransitionList& getInTransitions() const { return inTransitions; }
   const TransitionList& getOutTransitions() const { return outTransitions; }
 
-  // Tokens.
+  // Tokens. The caller's handle may lie in one of the lists these change; they go by the
+  // place's own entry of the token instead.
   void addToken(const Ptr<Token>& token);
   void removeToken(const Ptr<Token>& token);
   void notifyGlobalGuardTransitions();
@@ -60,6 +61,8 @@ class Place : public DefaultGM {
   // Measures and watching.
   void addMeasure(MeasureObj* measure);
   const MeasureVector& getMeasures() const { return measures; }
+  // Gives up one reference to the measure; the last one deletes it.
+  static void releaseMeasure(MeasureObj* measure);
   void setWatch(bool on) { watch = on; }
   // After every firing, for each place it touched: inline, since few places are watched.
   void displContent() {
@@ -90,6 +93,7 @@ class Place : public DefaultGM {
   TransitionList globalGuardTransitions;
   TokenList marking;
   TokenList partialMarking;
+  TokenList leaving;  // the entries of tokens being removed, until the removal is done
   MeasureVector measures;
   bool firstN;
   bool watch;

@@ -220,7 +220,9 @@ void Transition::addBinding(Binding* binding) {
   KERNEL_ASSERT(binding->getBoundTokens() != NULL);
   KERNEL_ASSERT(isInfinite || bindings.empty());
   if (std::ostream* events = Logging::event()) *events << "addToEventList()... " << *binding << std::endl;
-  bindings.insert(binding);
+  // A binding the set does not hold must not take tokens: they would wait for an event that never
+  // comes, neither offered again nor bound.
+  KERNEL_ASSERT(bindings.insert(binding).second);
   firstEventMayHaveChanged();
   registerWithTokens(binding);
   inEventList = true;

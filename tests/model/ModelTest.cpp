@@ -83,6 +83,18 @@ TEST_F(Model, BuildsTheNetWithItsArcsInOrderOnEveryRebuild) {
                "Assertion failed: place \"Execution_thread_pool\" of Canny_ready bound");
 }
 
+// The measure of the latest build stays good while the next rebuild clears the net, until the
+// next build replaces it.
+TEST_F(Model, TheLatestBuildsMeasureOutlivesTheNextClearing) {
+  rebuild(), net.loadMeasureList(0);
+  const MeasureObj* latest = measure_Execution__thread__pool__in__use;
+  net.clearMaps();
+  EXPECT_EQ(latest->getName(), "Execution_thread_pool_in_use");
+  net.buildNet();
+  EXPECT_NE(measure_Execution__thread__pool__in__use, latest);
+  EXPECT_EQ(inUse(), 0.0);
+}
+
 // A digit: a thread token of that value; a letter: a frame of that name; "*": a new frame.
 std::string show(const TokenList& tokens) {
   std::string text;

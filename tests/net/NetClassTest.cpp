@@ -109,3 +109,33 @@ TEST(NetClass, UnknownNamesFromOutsideAreEchoedEscaped) {
             "Unknown place 'Pool\\xc2\\x85' in marking.xml: 1 token left out.\n"
             "Couldn't find Transition: \\x0a\\x07\n");
 }
+
+// A measure only given to the net stays its giver's: loading the stored measures drops it from
+// the active list without deleting it. A build's measures outlive the rebuild's clearing of the
+// maps, so a pointer to the latest build's one stays good until the next build replaces it, and
+// the one before it is freed then.
+TEST(NetClass, DeletesNoMeasureItWasOnlyGivenAndKeepsTheLatestBuildsUntilTheNext) {
+  CountedMeasure* latest = nullptr;
+  auto net = std::make_unique<TestNet>([&latest](TestNet& n) {
+    n.place("P", 1), latest = new CountedMeasure("latest", &n, true, false);
+    n.getPlace("P")->addMeasure(latest), n.addMeasure(latest);
+  });
+  net->buildNet();
+  const std::list<MeasureObj*> first{latest};
+  net->clearMaps();
+  auto* given = new CountedMeasure("given", net.get(), true, false);
+  net->addMeasure(given), net->loadMeasureList(0);
+  EXPECT_EQ(net->getMeasureList(), first);
+  ASSERT_EQ(CountedMeasure::alive, 2);
+  EXPECT_EQ(given->getName(), "given");
+  delete given;
+  for (int run = 0; run < 3; ++run) {
+    net->buildNet(), net->loadMeasureList(0);
+    const CountedMeasure* built = latest;
+    net->clearMaps();
+    ASSERT_EQ(CountedMeasure::alive, 2) << run;
+    EXPECT_EQ(built->getName(), "latest");
+  }
+  net.reset();
+  EXPECT_EQ(CountedMeasure::alive, 0);
+}
