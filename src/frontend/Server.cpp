@@ -116,7 +116,7 @@ struct Server::CommandLine {
   Text start{"", "start", "Start time", false, "", "hh:mm:ss@mm/dd/yyyy"};
   Text stop{"", "stop", "Stop time", false, "", "hh:mm:ss@mm/dd/yyyy"};
   Number mstart{"", "mstart", "Start time", false, 0.0, "Value >= 0"};
-  Number mstop{"", "mstop", "Stop time", false, 0.0, "Value >  Start time >= 0"};
+  Number mstop{"", "mstop", "Stop time", false, 0.0, "Value > start (-T), >= start (-S)"};
   Whole fcount{"", "fcount", "Number of transitions to fire before stop.", false, 0, "integer>0"};
   Whole lcount{"", "lcount", "How many times to repeat each profiling run.", false, 0,
                "integer>0"};
@@ -326,8 +326,9 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                            startGivenAsNumber, line.percentage.getValue().on, epsmax / 100.0,
                            interval, secmax);
   alpha = 1.0 - confidence / 100.0;
-  current->init();
+  // Before init: an interrupt must also end the wait for a result server that does not answer.
   endRunsOnInterrupt();
+  current->init();
   switch (simulationType) {
     case Simulation::TRANSIENT: current->run_transient(alpha); break;
     case Simulation::STATIONARY: current->run_stationary(alpha); break;

@@ -75,8 +75,11 @@ const Case cases[] = {
     {"--help", 0, "netname: vudi\n|--restart_simulation|DEVA Simulation"},
     {"--version", 0, "vudi  version: " VUDI_VERSION "\n"},
     // Each hint says what the option takes: thresholds of any order, no time limit, any bound.
-    {"--help", 0, "   --thrnumber <integer>=0>\n|   --thrmax <double > thrmin>\n|   --thrmin <double>\n|"
-     "   --secmax <integer>=0 (0: no limit)>\n|   --epsmax <double > 0.0>\n|   --resport <NULL, host:port or a same-host name>\n"},
+    {"--help", 0,
+     "   --thrnumber <integer>=0>\n|   --thrmax <double > thrmin>\n|   --thrmin <double>\n|"
+     "   --secmax <integer>=0 (0: no limit)>\n|   --epsmax <double > 0.0>\n|"
+     "   --mstop <Value > start (-T), >= start (-S)>\n|"
+     "   --resport <NULL, host:port or a same-host name>\n"},
     {"-T -S" + SPAN, 1, "Mutually exclusive argument already set!"},
     {SPAN, 1, "Required arguments missing"},
     {"-p --lcount 2 --seed 1234567", 1, "number 1 to 3480189302\nSetting individual seed number 2 to 1734986802\n|Missing argument firecount."},
@@ -308,6 +311,12 @@ TEST(Program, AResultPeerThatTakesNoLinesHoldsTheRunNeitherPastItsLimitNorPastAn
       expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
     }
   }
+  // Nobody at the address: the interrupt ends the wait for a result server as well.
+  Program program;
+  EXPECT_EQ(program.run(args + "nobody-" + std::to_string(getpid()),
+                        "timeout --preserve-status -s INT 2"),
+            0);
+  expectInOrder(program.file(), "interrupted while waiting for the peer\n|INTERRUPTED");
 }
 
 // A short transient run of the model with its logs gives the console lines, results.log, sim.log
