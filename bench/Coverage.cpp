@@ -124,12 +124,10 @@ int main(int argc, char** argv) {
     death.push_back({"pure death, t = " + std::to_string(t), 10.0 * std::exp(-t)});
   }
   transient([](TestNet& n) { testnet::dying(n); }, 3.0, 4, {death}, seeds, 2000000);
-  // The same deaths averaged over time from the start: 10 (1 - e^-t) / t.
-  std::vector<Tally> averaged(1);  // the start: ten alive, always
-  for (int t = 1; t <= 4; ++t) {
+  std::vector<Tally> averaged(1);  // the same deaths averaged over time from the start
+  for (int t = 1; t <= 4; ++t)
     averaged.push_back(
         {"time-averaged death, t = " + std::to_string(t), 10.0 * (1.0 - std::exp(-t)) / t});
-  }
   transient([](TestNet& n) { testnet::dying(n, true); }, 4.0, 5, {averaged}, seeds, 4000000);
   // One sampling point, the start: the conflict is decided there.
   transient(testnet::oneToThree, 1.0, 1,

@@ -70,15 +70,12 @@ TEST(TransientRun, DeterministicChainGivesExactMeansAtItsPointsEvenOnesTheCalend
 }
 
 TEST(TransientRun, TheLastOfTwelvePointsFrom0To200IsTheStopTimeThough11x200Over11IsNot) {
-  // The token cycles on past the stop time: only the point at the stop time ends a replication. A
-  // limit ends a run that never takes it.
-  const DateTime zero(0.0);
+  // The token cycles on past the stop time: only the point at the stop time ends a replication.
   TestNet net([](TestNet& n) { cycling(n, false); });
-  Sim sim(&net, 200.0, 12, 0, 0.05, 60, 0.0, zero);
-  EXPECT_EQ(sim.run(), kSuccess + ending(12, 50));
+  EXPECT_EQ(Sim(&net, 200.0, 12, 0, 0.05, 60, 0.0, DateTime(0.0)).run(), kSuccess + ending(12, 50));
 }
 
-TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
+TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstantAndAveragesStartAfresh) {
   // At +1 the timed t1 and t3 fall due together and t1's firing enables the immediate t2; at +2
   // t4 gives y's token back to x. The point at +1, the stop point or one before it, sees all three.
   const auto build = [](TestNet& n) {
@@ -87,37 +84,17 @@ TEST(TransientRun, APointAndTheStopPointSeeEveryEventOfTheirInstant) {
     step(n, "a", "t1", 1, det(1.0), "b"), step(n, "b", "t2", 2, {}, "c");
     step(n, "x", "t3", 3, det(1.0), "y"), step(n, "y", "t4", 4, det(1.0), "x");
     n.tokens("a", 1), n.tokens("x", 1);
-    for (const char* place : {"b", "c", "y"}) measure(n, place, place, false);
+    measure(n, "c", "c", false), measure(n, "y", "y", false), measure(n, "averageY", "y", true);
   };
-  struct Case { double stop; Values inC, inY; };
-  for (const Case& c : {Case{1.0, {0, 1}, {0, 1}}, Case{2.0, {0, 1, 1}, {0, 1, 0}}}) {
+  struct Case { double stop; Values inC, inY, averageY; };
+  for (const Case& c :
+       {Case{1.0, {0, 1}, {0, 1}, {0, 0}}, Case{2.0, {0, 1, 1}, {0, 1, 0}, {0, 0, 0.5}}}) {
     TestNet net(build);
     Sim sim(&net, c.stop, static_cast<int>(c.inC.size()), 0);
     EXPECT_EQ(sim.run(), kSuccess + ending(3 * static_cast<int>(c.inC.size()), 50));
-    EXPECT_EQ(active(net, 0).means(), Values(c.inC.size(), 0.0)) << c.stop;
-    EXPECT_EQ(active(net, 1).means(), c.inC) << c.stop;
-    EXPECT_EQ(active(net, 2).means(), c.inY) << c.stop;
-  }
-}
-
-TEST(TransientRun, ATimeAverageStartsAfreshInEveryReplication) {
-  // b holds the chain's token from +1 to +2.
-  TestNet net([](TestNet& n) { chain(n), measure(n, "averageB", "b", true); });
-  Sim sim(&net, 4.0, 5, 0);
-  EXPECT_EQ(sim.run(), kSuccess + ending(15, 50));
-  EXPECT_EQ(active(net, 2).means(), (Values{0, 0, 1.0 / 2, 1.0 / 3, 1.0 / 4}));
-}
-
-TEST(TransientRun, AMeasurePreciseBeforeTheOthersTakesEveryReplicationTheRunCountsToo) {
-  // "heavy" (3 in 4) is precise some ten times sooner than "light" (1 in 4).
-  seed(5);
-  TestNet net(oneToThree);
-  Sim sim(&net, 1.0, 1, 0);
-  const std::string out = sim.run();
-  EXPECT_EQ(out, kSuccess + ending(2, sim.loop));
-  for (size_t m : {0, 1}) {
-    const double chosen = active(net, m).means().at(0) * sim.loop;
-    EXPECT_NEAR(chosen, std::round(chosen), 1e-6) << m << " " << sim.loop;
+    EXPECT_EQ(active(net, 0).means(), c.inC) << c.stop;
+    EXPECT_EQ(active(net, 1).means(), c.inY) << c.stop;
+    EXPECT_EQ(active(net, 2).means(), c.averageY) << c.stop;  // from each replication's start
   }
 }
 
@@ -137,8 +114,7 @@ TEST(TransientRun, TimeLimitsAbortAndWarnBelowSixReplicationsInterruptsDropTheRe
   run(std::type_identity<AgingProbe<50>>(), 15, kSuccess + ending(1, 50), 50);
   run(std::type_identity<AgingProbe<1>>(), 0, kSuccess + ending(1, 50), 50);  // 0 is no limit
 
-  // A value that is not a number is never precise: the run goes on to its limit, which the 100th
-  // replication passes.
+  // Never precise, a value that is no number runs to the limit, which the 100th replication passes.
   TestNet undefined([](TestNet& n) { cycling<NotANumber>(n, false); });
   EXPECT_EQ(Sim(&undefined, 4.0, 0, 0, 0.05, 15).run(),
             "\nABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.\n1 OF 1 SAMPLING POINTS ABOVE THE "
@@ -167,8 +143,7 @@ TEST(StationaryRun, EndsAtADeadMarkingStopTimeLimitOrInterruptAndAConstantSuccee
       {mm1(0.5), 1000.0, 0, aborted + "REACHED MAXIMUM MODEL TIME."},
       {mm1<AgingProbe<1>>(0.5), 0.0, 15, aborted + "REACHED MAXIMUM RUN TIME."},
       {[](TestNet& n) { cycling<AgingProbe<1, true>>(n, true); }, 0, 0, aborted + "INTERRUPTED."},
-      // A time average that is not a number is never precise.
-      {[](TestNet& n) { cycling<NotANumber>(n, true); }, 2000.0, 0,
+      {[](TestNet& n) { cycling<NotANumber>(n, true); }, 2000.0, 0,  // never precise
        aborted + "REACHED MAXIMUM MODEL TIME."}};
   for (const auto& [build, stop, secmax, end] : runs) {
     TestNet net(build);

@@ -135,41 +135,36 @@ TEST(SimulationObject, ReportsWithoutASocketGoToTheSimLog) {
                 report + "T<Transition>;1\n\n" + place + place);
 }
 
-// A result peer that takes no lines is given up, with one line saying why, when the run is
-// interrupted or reaches its time limit; one whose connection breaks, the same way. The reports
-// go on to the sim log and no EXIT line is tried. A connect that finds no server says once that
-// it waits, and an interrupt ends the wait.
+// A result peer that takes no lines, when the run is interrupted or at its time limit, or whose
+// connection breaks, is given up with one line; a connect that finds no server says it waits.
 TEST(SimulationObject, AResultPeerThatTakesNoLinesOrBreaksIsGivenUpOnceSayingWhy) {
   TestNet net([](TestNet&) {});
   DefaultGM transition("serve", "Transition", &net);
   const std::string resport = "stuck-" + std::to_string(getpid());
   std::unique_ptr<socket_t> listener(socket_t::create_local(resport.c_str(), 1));
-  for (const std::string why : {"interrupted", "run-time limit reached", "broken"}) {
+  for (const std::string why : {"interrupted", "run-time limit reached", "connection is broken"}) {
     TestSim sim(&net, 1, nullptr, resport.c_str());
     auto accepted = std::async(std::launch::async, [&] { return listener->accept(); });
     printed([&] { sim.init(); });
     std::unique_ptr<socket_t> peer(accepted.get());
     ASSERT_TRUE(peer && sim.hasMeasureSocket());
-    if (why == "broken") peer->close();
+    if (why == "connection is broken") peer->close();
     if (why == "interrupted") Simulation::interruptRequested = 1;
     if (why == "run-time limit reached") sim.secmax = 5, sim.runStart = std::time(nullptr) - 10;
     const std::string said = printed([&] {  // until the ring is full, then one more line
       for (int i = 0; i < 100000 && sim.hasMeasureSocket(); ++i) sim.displayOut(&transition, i);
     });
     Simulation::interruptRequested = 0;
-    EXPECT_EQ(said,
-              "Result connection to " + resport + " lost: " +
-                  (why == "broken" ? "connection is broken" : why + " while waiting for the peer") +
-                  "\n");
+    EXPECT_EQ(said, "Result connection to " + resport + " lost: " + why +
+                        (why == "connection is broken" ? "\n" : " while waiting for the peer\n"));
     EXPECT_FALSE(sim.hasMeasureSocket());
   }
 
-  const int held = socket(AF_INET, SOCK_STREAM, 0);  // a port that refuses connections
+  const int held = socket(AF_INET, SOCK_STREAM, 0);  // bound, not listening: refuses connections
   sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof a;
-  ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&a), length) |
-                getsockname(held, reinterpret_cast<sockaddr*>(&a), &length),
-            0);
+  auto* named = reinterpret_cast<sockaddr*>(&a);
+  ASSERT_EQ(bind(held, named, length) | getsockname(held, named, &length), 0);
   const std::string nobody = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
   Simulation::interruptRequested = 1;
   EXPECT_EQ(printed([&] { TestSim(&net, 1, nullptr, nobody.c_str()).init(); }),
