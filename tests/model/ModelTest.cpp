@@ -3,11 +3,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "engine/EngineHarness.h"
 #include "model/ImplementedNetClass.h"
@@ -83,16 +81,10 @@ TEST_F(Model, BuildsTheNetWithItsArcsInOrderOnEveryRebuild) {
                "Assertion failed: place \"Execution_thread_pool\" of Canny_ready bound");
 }
 
-// The measure of the latest build stays good while the next rebuild clears the net, until the
-// next build replaces it.
+// The model's measure of the latest build stays good while the next rebuild clears the net.
 TEST_F(Model, TheLatestBuildsMeasureOutlivesTheNextClearing) {
-  rebuild(), net.loadMeasureList(0);
-  const MeasureObj* latest = measure_Execution__thread__pool__in__use;
-  net.clearMaps();
-  EXPECT_EQ(latest->getName(), "Execution_thread_pool_in_use");
-  net.buildNet();
-  EXPECT_NE(measure_Execution__thread__pool__in__use, latest);
-  EXPECT_EQ(inUse(), 0.0);
+  rebuild(), net.loadMeasureList(0), net.clearMaps();
+  EXPECT_EQ(measure_Execution__thread__pool__in__use->getName(), "Execution_thread_pool_in_use");
 }
 
 // A digit: a thread token of that value; a letter: a frame of that name; "*": a new frame.
@@ -244,42 +236,25 @@ TEST_F(Model, ThreadsInUseAt80SecondsMatchTheExactAnswerOverManySeeds) {
   EXPECT_GE(covered, runs * 0.9) << "of " << runs;  // 97.5 % expected
 }
 
-// From 0 to the first frame's instant, two points: at 33.33 s Video_ready takes a thread and the
-// immediate Video_post_execution gives it back, so the stop point finds every thread free.
-TEST_F(Model, TheStopPointAtTheFirstFrameSeesItsThreadGivenBack) {
-  seed(7), rebuild();
-  const DateTime start(0.0);
-  double alpha = 0.05, interval = 33.333333333;
-  Simulation run(&net, "m", "NULL", start, start + interval, 2, Simulation::TRANSIENT, true, false,
-                 0.01, 0.0, 0);
-  std::ostringstream results;
-  printed([&] { run.init(), run.run_transient(alpha); });
-  net.getMeasureList().front()->writeResult(results, results, 0, &start, &interval);
-  EXPECT_NE(results.str().find("\t3.333333e+01\t0.000000e+00\t0.000000e+00\t"), std::string::npos)
-      << results.str();
-}
-
-// Every replication the closing line counts is in every estimate: a mean of whole threads times
-// that count is a whole number.
-TEST_F(Model, EveryMeanRestsOnTheReplicationsTheRunCounts) {
-  seed(7), rebuild();
-  const DateTime start(0.0);
-  double alpha = 0.2, interval = 20.0;
-  Simulation run(&net, "m", "NULL", start, start + 200.0, 11, Simulation::TRANSIENT, true, true,
-                 0.05, 0.0, 0);
-  const std::string out = printed([&] { run.init(), run.run_transient(alpha); });
-  std::stringstream rows;
-  net.getMeasureList().front()->writeResult(rows, rows, 0, &start, &interval);
-  const double count = std::stod(out.substr(out.rfind(", ") + 2));
-  int fractional = 0;
-  for (std::string line; std::getline(rows, line);) {
-    double time, mean;
-    if (std::sscanf(line.c_str(), "\t%lf\t%lf", &time, &mean) != 2) continue;
-    // Printed to six places, the mean times the count is off by a millionth of it at most.
-    EXPECT_NEAR(mean * count, std::round(mean * count), 1e-6 * mean * count) << line;
-    fractional += mean != std::round(mean);
-  }
-  EXPECT_GT(fractional, 0) << out;
+// Transient runs of seed 7. A point at the first frame's instant sees the thread Video_ready
+// took given back by the immediate Video_post_execution; a mean of whole threads times the
+// replications the closing line counts is a whole number.
+TEST_F(Model, TransientPointsSeeTheirWholeInstantAndRestOnTheCountedReplications) {
+  std::string out;
+  const auto lastMean = [&](double stop) {
+    seed(7), rebuild();
+    const DateTime start(0.0);
+    double alpha = 0.2, mean = NAN, halfWidth;
+    Simulation run(&net, "m", "NULL", start, start + stop, 2, Simulation::TRANSIENT, true, true,
+                   0.05, 0.0, 0);
+    out = printed([&] { run.init(), run.run_transient(alpha); });
+    EXPECT_TRUE(net.getMeasureList().front()->lastEstimate(mean, halfWidth));
+    return mean;
+  };
+  EXPECT_EQ(lastMean(33.333333333), 0.0);
+  const double mean = lastMean(80.0), count = std::stod(out.substr(out.rfind(", ") + 2));
+  EXPECT_NE(mean, std::round(mean));
+  EXPECT_NEAR(mean * count, std::round(mean * count), 1e-6) << out;
 }
 
 // A row as the token database hands it over: the eight attributes with the buffer types they were
@@ -333,11 +308,10 @@ TEST_F(Model, StoredRowsAndMarkingFileTokensGiveTheirValuesOrTheDefaultsAndSayWh
 
 // A time that marking.xml spells wrongly is echoed with its control characters escaped.
 TEST_F(Model, AWrongTimeOfMarkingXmlIsEchoedEscaped) {
-  std::ofstream("marking.xml") << "<?xml version='1.1'?><m><token place='P' gT='&#x1b;[2J&#xd;'/></m>";
+  std::ofstream("marking.xml") << "<?xml version='1.1'?><m><token place='P' gT='&#x1b;&#xd;'/></m>";
   Place p(1, "P", nullptr, false, 0);
-  EXPECT_EQ(printed([&] { Token_Data::addInitialTokens(&p); }),
-            "Data token in marking.xml: gT \"\\x1b[2J\\x0d\" is no time of the form "
-            "hh:mm:ss@mm/dd/yyyy, kept 00:00:00@01/01/0001\n");
+  EXPECT_NE(printed([&] { Token_Data::addInitialTokens(&p); }).find("gT \"\\x1b\\x0d\" is no time"),
+            std::string::npos);
 }
 
 // createTokens in a child process (the driver manager reads its configuration once per process)

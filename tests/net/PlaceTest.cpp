@@ -42,31 +42,19 @@ TEST(Place, SpaceTestOfferedMarkingAndArcs) {
   EXPECT_EQ(*t->getPlaceMarking(*firstN), firstTwo);
 }
 
-// A token named by a handle that one of the lists being changed holds, here the offer of the
-// first of two infinite servers, leaves the place and every offer; the searches then bind only
-// what the place holds. Added by such a handle, which the search its guard sets off binds, it
-// reaches every offer.
+// A token named by a handle in a list its move changes, here a transition's offer (G's, which the
+// search P's new token sets off binds from), leaves or reaches every offer.
 TEST(Place, TokenNamedByAnOfferThatTheMoveChangesReachesEveryOffer) {
   TestNet net([](TestNet&) {});
-  Place* a = net.place("A", 1);
-  Transition* t1 = net.transition("T1", 2, {.infinite = true});
-  Transition* t2 = net.transition("T2", 3, {.infinite = true});
-  net.linkPlaceToTransition("A", "T1", 1), net.linkPlaceToTransition("A", "T2", 1);
-  net.tokens("A", 2);
+  Place *a = net.place("A", 1), *p = net.place("P", 2);
+  const Opt infinite{.infinite = true};
+  Transition *t1 = net.transition("T1", 3, infinite), *t2 = net.transition("T2", 4, infinite);
+  Transition *g = net.transition("G", 5, infinite), *t3 = net.transition("T3", 6, infinite);
+  for (const char* name : {"T1", "T2", "G"}) net.linkPlaceToTransition("A", name, 1);
+  net.linkPlaceToTransition("P", "T3", 1), p->addGlobalGuardTransition(g), net.tokens("A", 2);
   a->removeToken(t1->getNotBoundTokens().front());
-  for (Transition* t : {t1, t2}) {
-    EXPECT_EQ(t->getNotBoundTokens(), a->getFullMarking()) << t->getName();
-    t->startup();
-    ASSERT_EQ(t->getEvents().size(), 1u) << t->getName();
-    EXPECT_EQ(t->getNextEvent()->getBoundTokens()->front(), a->getFullMarking().front());
-  }
-
-  Place* p = net.place("P", 4);
-  Transition* g = net.transition("G", 5, {.infinite = true});
-  Transition* t3 = net.transition("T3", 6, {.infinite = true});
-  net.linkPlaceToTransition("A", "G", 1), net.linkPlaceToTransition("P", "T3", 1);
-  p->addGlobalGuardTransition(g), net.tokens("A", 1);
+  for (Transition* t : {t1, t2, g}) EXPECT_EQ(t->getNotBoundTokens(), a->getFullMarking());
   p->addToken(g->getNotBoundTokens().back());
-  EXPECT_EQ(t3->getNotBoundTokens(), p->getFullMarking());
   EXPECT_EQ(g->getEvents().size(), 1u);
+  EXPECT_EQ(t3->getNotBoundTokens(), p->getFullMarking());
 }

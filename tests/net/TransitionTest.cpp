@@ -158,42 +158,26 @@ TEST_F(TransitionTest, TimeguardPlaceholderAndConversion) {
 // A transition's own log file in the log folder is appended to, but never through a link.
 TEST_F(TransitionTest, OwnLogFileIsAppendedToAndNeverWrittenThroughALink) {
   InOwnFolder folder;
-  std::ofstream("mine.txt") << "not a log\n";
   std::filesystem::create_symlink("mine.txt", "T.log");
   Transition* t = transition("T");
   EXPECT_EQ(printed([&] { t->setLogfile("T.log", ""); }),
             "./T.log couldn't be opened!\n"
             "./T.log is a symbolic link: a log is never written through one.\n");
-  EXPECT_EQ(readFile("mine.txt"), "not a log\n");
   t->setLogfile("U.log", ""), t->setLogfile("U.log", "second");
   EXPECT_EQ(readFile("U.log"), "\t******** LOGFILE of Transition T *********\nsecond\n");
 }
 
-// A delay that is no number makes bindings that are never due, yet held like any other: each
-// binds its own token and none is left stranded between the place and the event list. A binding
-// the event list cannot tell apart from one it holds ends the run instead of binding its tokens.
+// A delay that is no number makes bindings that are never due, yet held like any other, each
+// with its own token. One the event list cannot tell from one it holds ends the run.
 TEST_F(TransitionTest, BindingsOfADelayThatIsNoNumberAreHeldAndNeverDue) {
-  place("A"), place("B");
+  place("A");
   Transition* never = transition(
       "Never", {.infinite = true, .kind = Opt::Kind::deterministic, .delay = std::nan("")});
-  Transition* due = transition("Due", {.kind = Opt::Kind::deterministic, .delay = 1e9});
-  link({{"A", "Never"}, {"B", "Due"}}), net.tokens("A", 3), net.tokens("B", 1);
-  for (Transition* t : {never, due}) t->startup();
+  link({{"A", "Never"}}), net.tokens("A", 3), never->startup();
   EXPECT_EQ(never->getEvents().size(), 3u);
-  EXPECT_TRUE(never->getNotBoundTokens().empty());
-  for (const Ptr<Token>& token : net.getPlace("A")->getFullMarking())
-    EXPECT_TRUE(token->containsTransition(never));
-  std::vector<Binding*> first;
-  net.getEventQueue().firstEvents([&](Binding* b) { first.push_back(b); });
-  EXPECT_EQ(first, std::vector<Binding*>{due->getNextEvent()});
-  due->removeAllBindingsFromEventList();
-  first.clear();
-  net.getEventQueue().firstEvents([&](Binding* b) { first.push_back(b); });
-  EXPECT_TRUE(first.empty());
-
+  net.getEventQueue().firstEvents([](Binding* b) { ADD_FAILURE() << *b << " is due"; });
   const Binding* held = never->getNextEvent();
-  EXPECT_DEATH(never->addBinding(new Binding(held->getID(), never, held->getTime(),
-                                             held->getPriority(), held->getWeight(), true,
-                                             new TokenList{Ptr<Token>(new Token_int(9))})),
+  EXPECT_DEATH(never->addBinding(new Binding(held->getID(), never, held->getTime(), 0, 1.0, true,
+                                             new TokenList{})),
                "bindings.insert");
 }
