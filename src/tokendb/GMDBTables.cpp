@@ -393,7 +393,8 @@ bool GMDB::DBCreateTbl(const char* table, const char* format, ...) {
   const bool taken =
       connected() &&
       takeEntries("DBCreateTbl", "Wrong types", table, format, args, columns, [&](char letter) {
-        definitions += " " + quoted(columns.back()) + columnType(letter);
+        // Appended piece by piece, for the same reason as quoted() builds its text in place.
+        definitions.append(" ").append(quoted(columns.back())).append(columnType(letter));
       });
   va_end(args);
   if (!taken) return false;
