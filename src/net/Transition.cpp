@@ -222,7 +222,8 @@ void Transition::addBinding(Binding* binding) {
   if (std::ostream* events = Logging::event()) *events << "addToEventList()... " << *binding << std::endl;
   // A binding the set does not hold must not take tokens: they would wait for an event that never
   // comes, neither offered again nor bound.
-  KERNEL_ASSERT(bindings.insert(binding).second);
+  const bool held = bindings.insert(binding).second;
+  KERNEL_ASSERT(held);
   firstEventMayHaveChanged();
   registerWithTokens(binding);
   inEventList = true;

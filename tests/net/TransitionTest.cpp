@@ -179,5 +179,5 @@ TEST_F(TransitionTest, BindingsOfADelayThatIsNoNumberAreHeldAndNeverDue) {
   const Binding* held = never->getNextEvent();
   EXPECT_DEATH(never->addBinding(new Binding(held->getID(), never, held->getTime(), 0, 1.0, true,
                                              new TokenList{})),
-               "bindings.insert");
+               "Assertion failed: held");
 }
