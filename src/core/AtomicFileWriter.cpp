@@ -1,27 +1,23 @@
 #include "core/AtomicFileWriter.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <utility>
 
+#include "core/FreshBits.h"
+
 namespace {
 
-// Eight letters and digits no other process can foretell: the clock's nanoseconds and the process
-// id, mixed (splitmix64). A name taken already is merely tried again with the next.
+// Eight letters and digits no other process can foretell. A name taken already is merely tried
+// again with the next.
 std::string uniqueSuffix() {
-  static uint64_t state = static_cast<uint64_t>(getpid()) << 32;
-  state += static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()) +
-           0x9E3779B97F4A7C15u;
-  uint64_t z = state;
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-  z ^= z >> 31;
+  std::uint64_t z = freshBits();
   static const char digits[] = "abcdefghijklmnopqrstuvwxyz012345";
   std::string suffix(8, ' ');
   for (char& c : suffix) c = digits[z & 31], z >>= 5;
@@ -53,9 +49,15 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 bool AtomicFileWriter::commit() {
   if (temporary.empty()) return false;
-  const bool synced = file.syncToDisk();
+  // The new file keeps what the old one let others do: a private file stays private. A link at
+  // the name passes nothing on; the new file then has the default permissions.
+  struct stat previous {};
+  if (::lstat(path.c_str(), &previous) == 0 && S_ISREG(previous.st_mode) &&
+      !file.setPermissions(previous.st_mode & 0777))
+    failure = errno;
+  const bool synced = failure == 0 && file.syncToDisk();
   if (!file.close() || !synced) {
-    failure = file.error();
+    if (failure == 0) failure = file.error();
   } else if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     failure = errno;
   } else {

@@ -94,8 +94,9 @@ struct TextField {
   int low;  // the range that Check accepts
   int high;
 };
+// Years run to the calendar's end, 9999: a year is no 32-bit count of seconds.
 constexpr TextField kTextFields[6] = {{0, 2, 0, 24}, {3, 2, 0, 60},  {6, 2, 0, 60},
-                                      {9, 2, 1, 12}, {12, 2, 1, 31}, {15, 4, 1, 2038}};
+                                      {9, 2, 1, 12}, {12, 2, 1, 31}, {15, 4, 1, 9999}};
 constexpr std::size_t kTextLength = 19;
 
 // atoi of the field's characters that the text holds; a text too short for the field gives 0.

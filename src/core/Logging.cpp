@@ -3,6 +3,7 @@
 #include <fcntl.h>
 
 #include <cerrno>
+#include <cstring>
 #include <iostream>
 
 Logging::~Logging() {
@@ -51,11 +52,18 @@ bool Logging::openLogFile(OutputFile& file, const std::string& path, int flags,
   std::cout << failure << std::endl;
   if (file.error() == ELOOP)
     std::cout << path << " is a symbolic link: a log is never written through one." << std::endl;
+  if (file.error() == OutputFile::NOT_REGULAR)
+    std::cout << path << " is not a regular file: a log is never written to one." << std::endl;
   return false;
 }
 
 bool Logging::openlog(std::string name, OutputFile* log) {
   const std::string path = folder + "/" + name + logindex + ".log";
+  // Said when it happens, once a log: a full disk must not cut a log short unseen.
+  log->onWriteFailure([this, path](int error) {
+    std::cerr << path << " could not be written: " << std::strerror(error) << std::endl;
+    failedWrites = true;
+  });
   return openLogFile(*log, path, O_TRUNC, path + "*********** " + name + ": could not open!!");
 }
 

@@ -1,6 +1,7 @@
 #include "core/OutputFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,20 +19,33 @@ bool OutputFile::open(const std::string& path, int flags, mode_t mode) {
   buffer.restart();
   int fd;
   do {
-    fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC, mode);
+    fd = ::open(path.c_str(), flags | O_WRONLY | O_CLOEXEC | O_NONBLOCK, mode);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     buffer.error = errno;
     return false;
   }
+  struct stat status {};
+  const int refused = ::fstat(fd, &status) != 0  ? errno
+                      : !S_ISREG(status.st_mode) ? NOT_REGULAR
+                                                 : 0;
+  if (refused != 0) {
+    buffer.error = refused;
+    ::close(fd);
+    return false;
+  }
+  // Writes to a regular file block as they always do; the flag was only for the open.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   buffer.fd = fd;
   clear();
   return true;
 }
 
+bool OutputFile::setPermissions(mode_t mode) { return is_open() && ::fchmod(buffer.fd, mode) == 0; }
+
 bool OutputFile::syncToDisk() {
   if (!is_open()) return false;
-  if (buffer.drain() && ::fsync(buffer.fd) != 0 && buffer.error == 0) buffer.error = errno;
+  if (buffer.drain() && ::fsync(buffer.fd) != 0) buffer.fail(errno);
   return buffer.error == 0;
 }
 
@@ -40,7 +54,7 @@ bool OutputFile::close() {
   buffer.drain();
   // Some file systems report a failed write only here; the descriptor is gone whatever it says,
   // so it is not closed again after an interrupt.
-  if (::close(buffer.fd) != 0 && buffer.error == 0) buffer.error = errno;
+  if (::close(buffer.fd) != 0) buffer.fail(errno);
   buffer.fd = -1;
   setstate(badbit);
   return buffer.error == 0;
@@ -53,13 +67,19 @@ bool OutputFile::Buffer::drain() {
     if (written > 0) {
       next += written;
     } else if (written < 0 && errno != EINTR) {
-      error = errno;
+      fail(errno);
     } else if (written == 0) {
-      error = EIO;  // no progress and no reason given: never loop on it
+      fail(EIO);  // no progress and no reason given: never loop on it
     }
   }
   restart();
   return error == 0;
+}
+
+void OutputFile::Buffer::fail(int code) {
+  if (error != 0) return;
+  error = code;
+  if (notice) notice(code);
 }
 
 OutputFile::Buffer::int_type OutputFile::Buffer::overflow(int_type c) {

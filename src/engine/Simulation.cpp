@@ -44,6 +44,7 @@ Simulation::Simulation(NetClass* net, const std::string& netname, const std::str
     : nofsampling(std::max(nofsampling, 1)),
       numericTime(numericTime),
       percentRule(percentRule),
+      noLimit(secmax == 0),
       secmax(secmax),
       mode(mode),
       epsMax(epsMax),
@@ -102,8 +103,7 @@ void Simulation::initMeasureSocket() {
 
 const char* Simulation::resultWaitEnd() const {
   if (interruptRequested != 0) return "interrupted";
-  // Before a run has begun there is no limit to reach.
-  if (runStart != 0 && timeLimitReached(mode == RESTART ? 1 : 0)) return "run-time limit reached";
+  if (runClockStarted && timeLimitReached()) return "run-time limit reached";
   return nullptr;
 }
 
@@ -120,6 +120,7 @@ void Simulation::deliver(std::string_view text) {
 }
 
 void Simulation::init() {
+  startRunClock();
   initMeasureSocket();
   if (measureSocket != nullptr) {
     auto write = [this](const std::string& text) {
@@ -528,16 +529,23 @@ void Simulation::initTransitions() {
 // What every run shares. The runs themselves lie in SimulationTransient.cpp,
 // SimulationStationary.cpp and SimulationRestart.cpp.
 
-bool Simulation::timeLimitReached(unsigned long grace) const {
-  if (noLimit) return false;
-  return static_cast<unsigned long>(std::time(nullptr) - runStart) >= secmax + grace;
+void Simulation::startRunClock() {
+  if (runClockStarted) return;
+  runStart = std::chrono::steady_clock::now();
+  runClockStarted = true;
 }
 
-bool Simulation::mustEnd(unsigned long grace) {
+bool Simulation::timeLimitReached() const {
+  if (noLimit) return false;
+  const std::chrono::duration<double> running = std::chrono::steady_clock::now() - runStart;
+  return running.count() >= secmax;
+}
+
+bool Simulation::mustEnd() {
   if (interruptRequested != 0) return true;
   if (noLimit || --eventsToClockReading > 0) return false;
   eventsToClockReading = EVENTS_PER_CLOCK_READING;
-  return timeLimitReached(grace);
+  return timeLimitReached();
 }
 
 bool Simulation::analysisPossible() const {

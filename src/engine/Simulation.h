@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <csignal>
 #include <ctime>
 #include <list>
@@ -103,10 +104,13 @@ class Simulation : public RunContext {
   void reportValue(DefaultGM* element, double value, const char* kind, const char* notInitialized,
                    bool measureLine);
   void logFiring(const Binding* binding);
-  bool timeLimitReached(unsigned long grace = 0) const;
-  // Asked at every event: true after an interrupt, or once the run-time limit (plus grace) has
-  // passed, the clock being read only every EVENTS_PER_CLOCK_READING events.
-  bool mustEnd(unsigned long grace = 0);
+  // The run-time limit counts from here, on a clock no change of the wall clock moves: from init(),
+  // so that waiting for the result server counts too, or else from the start of the run.
+  void startRunClock();
+  bool timeLimitReached() const;
+  // Asked at every event: true after an interrupt, or once the run-time limit has passed, the
+  // clock being read only every EVENTS_PER_CLOCK_READING events.
+  bool mustEnd();
   // False, after the closing line saying so, when the confidence has no quantile.
   bool analysisPossible() const;
   void rebuildNet();
@@ -127,7 +131,8 @@ class Simulation : public RunContext {
   int nofsampling;
   int loop = 0;
   int analysisState = ANALYSIS_NONE;
-  std::time_t runStart = 0;
+  std::chrono::steady_clock::time_point runStart;
+  bool runClockStarted = false;
   std::time_t lastProgressPrint = 0;
   double alpha = 0.0;
   bool numericTime;

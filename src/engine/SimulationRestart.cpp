@@ -88,8 +88,7 @@ bool Simulation::run_restart_iterative(int repeats, double thrmin, double thrmax
   std::list<Binding*> candidates;
   bool finished = false;
 
-  // RESTART runs go on while the elapsed seconds are at most secmax.
-  while (!mustEnd(1)) {
+  while (!mustEnd()) {
     getFirstBindingsOfAllTransitions(&candidates, false);
     Binding* binding = resolve_conflicts(candidates);
     // Time counts on the main path only: the last retrial of every split, never one that will be
@@ -156,8 +155,8 @@ void Simulation::run_restart(double& alpha, int repeats, double thrmin, double t
   resetMeasures = true;
   nextSampling = *start;
   analysisState = ANALYSIS_FIRST_BATCH;
-  runStart = std::time(nullptr);
-  lastProgressPrint = runStart;
+  startRunClock();
+  lastProgressPrint = std::time(nullptr);
   noStop = false;
   noLimit = secmax == 0;
   if (stop == DateTime(0.0)) noStop = true;

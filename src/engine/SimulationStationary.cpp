@@ -20,8 +20,8 @@ void Simulation::run_stationary(double& alpha) {
   analysisState = ANALYSIS_FIRST_BATCH;
   resetMeasures = true;
   nextSampling = *start;
-  runStart = std::time(nullptr);
-  lastProgressPrint = runStart;
+  startRunClock();
+  lastProgressPrint = std::time(nullptr);
   noStop = false;
   noLimit = secmax == 0;
   if (stop.FullDateTime() - start->FullDateTime() <= 0.0) noStop = true;

@@ -56,8 +56,8 @@ void Simulation::run_transient(double& alpha) {
   bool done = false;
   interval = (stop.FullDateTime() - start->FullDateTime()) / (nofsampling - 1);
   if (!(interval > 0.0)) interval = stop.FullDateTime() - start->FullDateTime();
-  runStart = std::time(nullptr);
-  lastProgressPrint = runStart;
+  startRunClock();
+  lastProgressPrint = std::time(nullptr);
   noLimit = secmax == 0;
   Binding sentinel(*start);
   std::list<Binding*> candidates;

@@ -3,10 +3,10 @@
 #include <tclap/CmdLine.h>
 
 #include <signal.h>
+#include <time.h>
 
 #include <climits>
 #include <cstdlib>
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <istream>
@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "core/FreshBits.h"
 #include "core/RandomWrapper.h"
 #include "engine/Performance.h"
 #include "frontend/MainClass.h"
@@ -82,6 +83,15 @@ bool isDate(const std::string& text) {
 // before the first replication, so a count near the type's limit ends in an allocation failure.
 constexpr unsigned int MAX_SAMPLING_POINTS = 1000000;
 
+// A seed of its own for every run, printed so that the run can be repeated: runs started together,
+// as a script starts them in parallel, must not repeat each other. 0 is no seed the streams take.
+unsigned int defaultSeed() {
+  unsigned int seed;
+  do seed = static_cast<unsigned int>(freshBits());
+  while (seed == 0);
+  return seed;
+}
+
 // The failure report of the command line: the library's error block on standard error, status 1.
 [[noreturn]] void fail(TCLAP::CmdLine& cmd, const std::string& text) {
   TCLAP::ArgException error(text, "undefined", "Generic ArgException");
@@ -93,8 +103,32 @@ constexpr unsigned int MAX_SAMPLING_POINTS = 1000000;
   std::exit(1);
 }
 
-// The handler may only set the engine's flag: the run notices it at its next event.
-extern "C" void requestEndOfRun(int) { Simulation::interruptRequested = 1; }
+// Requests that come together are one: timeout(1) sends its signal to the program and again to
+// the program's group. Only a request this much later, a person's second Ctrl-C, ends the program
+// at once.
+constexpr double kSecondRequestAfter = 1.0;
+
+// The first request only sets the engine's flag: the run notices it at its next event and ends with
+// its results.
+extern "C" void requestEndOfRun(int signal) {
+  // Touched only here, and the handler blocks both signals while it runs.
+  static timespec first{};
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  if (Simulation::interruptRequested == 0) {
+    first = now;
+    Simulation::interruptRequested = 1;
+    return;
+  }
+  const double since =
+      static_cast<double>(now.tv_sec - first.tv_sec) + (now.tv_nsec - first.tv_nsec) / 1e9;
+  if (since < kSecondRequestAfter) return;
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  raise(signal);  // delivered, with the default action, as the handler returns
+}
 
 }  // namespace
 
@@ -122,8 +156,8 @@ struct Server::CommandLine {
                "integer>0"};
   TCLAP::SwitchArg log{"l", "log", "Enable logging", false};
   Text logdir{"", "logdir", "Directory for logging output.", false, "", "Path to directory"};
-  Unsigned seed{"", "seed", "Random seed", false,
-                Unsigned32{static_cast<unsigned int>(std::time(nullptr))}, "integer"};
+  Unsigned seed{
+      "", "seed", "Random seed", false, Unsigned32{defaultSeed()}, "integer from 0 to 4294967295"};
   Number confidence{"", "confidence", "Confidence Interval.", false, 80.0,
                     "80.0 <= double <= 99.8"};
   Number epsmax{"", "epsmax", "Max. relative fault.", false, 1.0, "double > 0.0"};
@@ -174,7 +208,9 @@ void Server::endRunsOnInterrupt() {
   struct sigaction action {};
   action.sa_handler = requestEndOfRun;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
+  action.sa_flags = SA_RESTART;
   for (int signal : {SIGINT, SIGTERM}) {
     // A signal the program was started to ignore (a background job, nohup) stays ignored.
     struct sigaction old {};
@@ -243,7 +279,10 @@ void Server::start(int argc, char** argv) {
     }
   }
 
-  if (line.log.isSet()) MainClass::getLog()->close();
+  if (line.log.isSet()) {
+    MainClass::getLog()->close();
+    if (MainClass::getLog()->hasFailedWrites()) failed = true;
+  }
 }
 
 void Server::buildNet() {

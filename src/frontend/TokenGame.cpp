@@ -168,7 +168,13 @@ bool TokenGame::readMessage(socket_t* gui, std::string& message) {
     pending.erase(0, pendingFrom);
     pendingFrom = 0;
     const size_t got = pending.size();
-    if (got >= kMessageSize) return false;
+    if (got >= kMessageSize) {
+      // Not a front end that speaks the game: nothing it sends can be understood any more.
+      std::cerr << "A command from the front end ran past " << kMessageSize
+                << " bytes without its closing '#': the token game ends." << std::endl;
+      failed = true;
+      return false;
+    }
     pending.resize(kMessageSize);
     const int n = gui->read(pending.data() + got, 0, kMessageSize - got, -1);
     pending.resize(got + static_cast<size_t>(std::max(n, 0)));

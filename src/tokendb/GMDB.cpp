@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 #include <iostream>
+#include <limits>
 #include <memory>
 
 #include "tokendb/GMDBStatement.h"
@@ -58,6 +59,25 @@ std::string boundText(const char* buffer, SQLLEN indicator) {
   if (indicator == SQL_NULL_DATA) return "";
   const bool whole = indicator >= 0 && indicator < TEXT_SIZE;
   return std::string(buffer, whole ? static_cast<size_t>(indicator) : TEXT_SIZE - 1);
+}
+
+// The 32-bit attributes of the fetched row, read as 64-bit integers, narrowed in their buffers to
+// the layout the rows carry. Returns the index of the first that does not fit, or the number of
+// attributes when all do.
+size_t narrowWideValues(const std::vector<attr_name_type_info*>& attributes,
+                        const std::vector<std::unique_ptr<char[]>>& buffers,
+                        const std::vector<SQLLEN>& indicators) {
+  for (size_t k = 0; k < attributes.size(); ++k) {
+    if (attributes[k]->sql_c_type != SQL_C_SLONG || indicators[k] == SQL_NULL_DATA) continue;
+    SQLBIGINT wide;
+    std::memcpy(&wide, buffers[k].get(), sizeof wide);
+    if (wide < std::numeric_limits<SQLINTEGER>::min() ||
+        wide > std::numeric_limits<SQLINTEGER>::max())
+      return k;
+    const auto narrow = static_cast<SQLINTEGER>(wide);
+    std::memcpy(buffers[k].get(), &narrow, sizeof narrow);
+  }
+  return attributes.size();
 }
 
 SQLCHAR* sqlText(const char* text) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(text)); }
@@ -199,7 +219,10 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     SQLPOINTER buffer = placeName;
     SQLLEN length = TEXT_SIZE;
     if (k < n) {
-      type = (*attributes)[k]->sql_c_type;
+      // 32-bit attributes are read wide and narrowed below: the driver would fail the whole fetch
+      // for one value that does not fit, naming neither its row nor its column.
+      type = (*attributes)[k]->sql_c_type == SQL_C_SLONG ? SQL_C_SBIGINT
+                                                         : (*attributes)[k]->sql_c_type;
       buffers.emplace_back(new char[TEXT_SIZE]());
       buffer = buffers.back().get();
     } else if (k == n) {
@@ -226,18 +249,29 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
     return false;
   }
+  // A row whose value does not fit its attribute is left out, saying where it lies; the rows
+  // after it are read all the same.
+  const std::string tokens = number + "_tokens_" + type, objects = number + "_objects_" + type;
   SQLRETURN code = SQL_SUCCESS;
   for (;;) {
     // The driver writes no indicator for some set values (a BIT column's): one left at
     // SQL_NULL_DATA by an earlier row would turn every later value of its column into a NULL.
     std::fill(indicators.begin(), indicators.end(), 0);
     if (!succeeded(code = SQLFetch(statement))) break;
+    const SQLINTEGER token = indicators[n] == SQL_NULL_DATA ? 0 : id;
+    if (const size_t unfit = narrowWideValues(*attributes, buffers, indicators); unfit < n) {
+      // Not the value itself: a driver may have wrapped one wider than 64 bits on the way.
+      std::cout << "DBReadTokens: token " << token << " of " << tokens << " left out: its "
+                << lcase((*attributes)[unfit]->name) << " in " << objects
+                << " does not fit a 32-bit integer" << std::endl;
+      continue;
+    }
     // A driver may fill a cut text column to the last byte without a terminator; the text ends
     // at 511 characters.
     placeName[TEXT_SIZE - 1] = '\0';
     for (auto& buffer : buffers) buffer[TEXT_SIZE - 1] = '\0';
     auto* row = new token_description;
-    row->id = indicators[n] == SQL_NULL_DATA ? 0 : id;
+    row->id = token;
     row->place_name = boundText(placeName, indicators[n + 1]);
     reportCut(SQL_C_CHAR, indicators[n + 1], row->id, "place name");
     for (size_t k = 0; k < n; ++k) {

@@ -60,12 +60,13 @@ TEST(DateTimeTest, KnownDatesReadAsTheirTextsCheckAcceptsOnlyThatFormAndOutOfRan
   EXPECT_EQ(D::DaysInMonth(D::oct, 1582), 21);
 
   // The day is not compared with the month, and the last two year characters are not tested.
-  for (const char* text : {"24:60:60@02/31/2038", "00:00:00@01/01/20xx", "00:00:00@01/01/0001"})
+  for (const char* text : {"24:60:60@02/31/2038", "00:00:00@01/01/20xx", "00:00:00@01/01/0001",
+                           "00:00:00@01/01/2039", "23:59:59@12/31/9999"})
     EXPECT_TRUE(D::Check(text)) << text;
   // A year 0000 has no day number, so it is refused like any other field out of range.
   for (const char* text :
        {"00:00:00@01/01/200", "00:00:00@13/01/2000", "00:00:00@01/00/2000", "00:61:00@01/01/2000",
-        "00:00:00@01/01/2039", "00.00:00@01/01/2000", "0a:00:00@01/01/2000", "00:00:00@01/01/00xx"})
+        "00.00:00@01/01/2000", "0a:00:00@01/01/2000", "00:00:00@01/01/00xx"})
     EXPECT_FALSE(D::Check(text)) << text;
 
   // Out of range: clamped or wrapped as documented, never undefined; the 16-character texts live

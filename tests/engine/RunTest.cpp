@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <type_traits>
 
@@ -18,7 +19,8 @@ struct AgingProbe : Probe {
   using Probe::Probe;
   double measure(double dt) override {
     if (++calls == n && interrupt) Simulation::interruptRequested = 1;
-    if (calls == n && !interrupt) static_cast<Sim*>(Simulation::sim)->runStart -= 15;
+    if (calls == n && !interrupt)
+      static_cast<Sim*>(Simulation::sim)->runStart -= std::chrono::seconds(15);
     return Probe::measure(dt);
   }
 };
@@ -165,6 +167,24 @@ TEST(StationaryRun, EndsAtADeadMarkingStopTimeLimitOrInterruptAndAConstantSuccee
             "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 5e+04\n\nMeasure: full\n"
             "\tMean Value\tVariance\t\tConf.Interval\t\t\tEpsilon\n\n"
             "\t1.000000e+00\t0.000000e+00\t[1.000000e+00;1.000000e+00]\t0.000000e+00\n\n\n");
+}
+
+// Never precise, and with no stop: only the limit ends it.
+struct Undefined : Probe {
+  using Probe::Probe;
+  double measure(double dt) override { return Probe::measure(dt) * NAN; }
+};
+
+// The limit is the run's own wall-clock time in fractions of a second, not the ticks of the
+// calendar's seconds that pass meanwhile.
+TEST(Runs, ARunTimeLimitOfOneSecondLastsOneSecond) {
+  TestNet net([](TestNet& n) { cycling<Undefined>(n, true); });
+  const auto begin = std::chrono::steady_clock::now();
+  Sim sim(&net, 0.0, 1, 1, 0.05, 1);
+  EXPECT_TRUE(sim.run().ends_with("REACHED MAXIMUM RUN TIME."));
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - begin;
+  EXPECT_GE(took.count(), 1.0);
+  EXPECT_LT(took.count(), 10.0);
 }
 
 TEST(Runs, AConfidenceWithoutQuantileIsRefusedBeforeAnyFiring) {

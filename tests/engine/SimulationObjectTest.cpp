@@ -42,7 +42,7 @@ struct TestSim : Simulation {
     measureSocket = new win_socket(recorder->ends[0]);
   }
   using Simulation::analysisState, Simulation::currentTime, Simulation::nextSampling,
-      Simulation::restartTime, Simulation::runStart, Simulation::secmax;
+      Simulation::restartTime, Simulation::runStart, Simulation::secmax, Simulation::noLimit;
   Recorder* recorder;
 };
 
@@ -150,7 +150,8 @@ TEST(SimulationObject, AResultPeerThatTakesNoLinesOrBreaksIsGivenUpOnceSayingWhy
     ASSERT_TRUE(peer && sim.hasMeasureSocket());
     if (why == "connection is broken") peer->close();
     if (why == "interrupted") Simulation::interruptRequested = 1;
-    if (why == "run-time limit reached") sim.secmax = 5, sim.runStart = std::time(nullptr) - 10;
+    if (why == "run-time limit reached")
+      sim.secmax = 5, sim.noLimit = false, sim.runStart -= std::chrono::seconds(10);
     const std::string said = printed([&] {  // until the ring is full, then one more line
       for (int i = 0; i < 100000 && sim.hasMeasureSocket(); ++i) sim.displayOut(&transition, i);
     });

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <future>
 #include <regex>
+#include <set>
 
 #include "engine/Simulation.h"
 #include "frontend/Server.h"
@@ -22,8 +25,10 @@ namespace {
 namespace fs = std::filesystem;
 
 // The program run in a fresh folder holding marking.xml and a folder "logs", with no ODBC data
-// source (no database is reached) and ended after 120 s; `run` gives its exit status.
+// source (no database is reached) and ended after 120 s; `run` gives its exit status. Standard
+// error goes with standard output to "out", or to "err" when kept `apart`.
 struct Program {
+  bool apart = false;
   fs::path folder = fs::temp_directory_path() / ("vudi-run." + std::to_string(getpid()));
   Program() {
     fs::remove_all(folder), fs::create_directories(folder / "logs");
@@ -34,7 +39,8 @@ struct Program {
   std::string line(const std::string& args, const char* runner = "timeout 120",
                    const std::string& where = ".") const {
     return "cd '" + (folder / where).string() + "' && ODBCSYSINI=. ODBCINI=none " + runner + " '" +
-           VUDI_BINARY + "' " + args + " >'" + (folder / "out").string() + "' 2>&1";
+           VUDI_BINARY + "' " + args + " >'" + (folder / "out").string() + "' 2>" +
+           (apart ? "'" + (folder / "err").string() + "'" : "&1");
   }
   int run(const std::string& args, const char* runner = "timeout 120") {
     const int s = std::system(line(args, runner).c_str());
@@ -91,6 +97,12 @@ const Case cases[] = {
      "Start time must be before the calendar's end, 00:00:00@12/31/9999 (315538070400 s).\n"},
     {"-S --mstart 315538070399 --mstop 315538070400", 1, "Stop time must be before the calendar's end"},
     {"-S --mstart 1e300 --mstop 1e301", 1, "Start time must be before the calendar's end"},
+    // Dates run to the calendar's end, and rows that far out still tell their times apart.
+    {"-T --start 00:00:00@01/01/2100 --stop 00:03:20@01/01/2100 --nofsampling 3 --seed 4", 0, "SUCCESSFUL",
+     "\t6.62383008e+10\t|\t6.62383009e+10\t|\t6.62383010e+10\t"},
+    {"-T --start 00:00:00@01/01/9998 --stop 00:03:20@01/01/9998 --nofsampling 3 --seed 4", 0, "SUCCESSFUL",
+     "\t3.154750848e+11\t|\t3.154750849e+11\t|\t3.154750850e+11\t"},
+    {"-T --start 00:00:00@02/30/2100 --mstop 5", 1, "Format of start time invalid."},
     // An empty value is as unreadable as any other, not an absent option.
     {"-T --seed ''" + SPAN, 1, "(--seed)|Couldn't read argument value from string ''"},
     {"-T --epsmax ''" + SPAN, 1, "(--epsmax)|string ''"},
@@ -186,14 +198,57 @@ TEST(Program, AFirstInterruptEndsTheRunWithTheRowsOfItsReplicationsASecondOneThe
                 "ABORT SIMULATION. INTERRUPTED.\n|OF 11 SAMPLING POINTS| REPLICATIONS\n\nRESULTS");
   expectInOrder(program.file("results.log"), "\t0.000000e+00\t|\t2.000000e+02\t");
 
-  for (int times : {1, 2}) {  // the first only sets the flag; the second ends the process
-    Forked child([times] {
-      signal(SIGINT, SIG_DFL), Server::endRunsOnInterrupt();
-      for (int i = 0; i < times; ++i) raise(SIGINT);
+  // The first only sets the flag, as does one that comes with it (timeout(1) signals the program
+  // and then its group); one that comes a second later ends the process.
+  for (int apart : {-1, 0, 1100}) {
+    Forked child([apart] {
+      signal(SIGINT, SIG_DFL), signal(SIGTERM, SIG_DFL), Server::endRunsOnInterrupt();
+      raise(SIGINT);
+      if (apart >= 0) usleep(apart * 1000), raise(SIGTERM);
       return Simulation::interruptRequested == 1 ? 0 : 1;
     });
-    EXPECT_EQ(child.wait(), times == 1 ? 0 : -1);
+    EXPECT_EQ(child.wait(), apart < 1000 ? 0 : -1) << apart;
   }
+  Program timed;
+  EXPECT_EQ(timed.run(args, "timeout --preserve-status 3"), 0);
+  expectInOrder(timed.file(), "ABORT SIMULATION. INTERRUPTED.\n|RESULTS");
+  expectInOrder(timed.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+}
+
+// Waiting for a result server counts against the run-time limit: one that is not there, over TCP
+// or on this host, is given up when the limit is reached, and the run ends there with its results.
+TEST(Program, ARunTimeLimitAlsoEndsTheWaitForAResultServerThatIsNotThere) {
+  const LoopbackListener refusing(0, false);
+  for (const std::string& at : {refusing.address, "nobody-" + std::to_string(getpid())}) {
+    Program program;
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_EQ(program.run("-T --mstart 0 --mstop 200 --nofsampling 11 --secmax 3 --resport " + at,
+                          "timeout 20"),
+              0);
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(15)) << at;
+    expectInOrder(program.file(), "Sim::init Connection to server " + at +
+                                      " failed: run-time limit reached while waiting for the "
+                                      "peer\n|ABORT SIMULATION. REACHED MAXIMUM RUNNING TIME.");
+    expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+  }
+}
+
+// Runs a script starts together draw seeds of their own, and print them to be repeated with.
+TEST(Program, RunsStartedTogetherPrintSeedsOfTheirOwn) {
+  Program program;
+  std::string runs = "cd '" + program.folder.string() + "' && for i in 0 1 2 3; do ODBCSYSINI=. " +
+                     "ODBCINI=none '" + VUDI_BINARY +
+                     "' -p --fcount 1 --lcount 1 >out$i & done; wait";
+  ASSERT_EQ(std::system(runs.c_str()), 0);
+  std::set<std::string> seeds;
+  const std::regex seed("Random seed set to ([0-9]+)\n");
+  for (int i = 0; i < 4; ++i) {
+    const std::string out = program.file(("out" + std::to_string(i)).c_str());
+    std::smatch found;
+    EXPECT_TRUE(std::regex_search(out, found, seed)) << out;
+    if (!found.empty()) seeds.insert(found[1]);
+  }
+  EXPECT_EQ(seeds.size(), 4u);
 }
 
 // A same-host connection's ring, which the test reads as its server end; full when the program
@@ -268,6 +323,19 @@ TEST(Program, AShortTransientRunGivesTheRecordedOutput) {
                          "324019:16403466463361470113 2290411:14685979411361396180 ");
 }
 
+// Runs `body` in a child process that sees a small file system of its own, `size` big, at the
+// folder `at`; 77 where no private mount namespace may be had.
+int onSmallFileSystem(const fs::path& at, const std::string& size,
+                      const std::function<int()>& body) {
+  Forked child([&] {
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
+        mount("tmpfs", at.c_str(), "tmpfs", 0, ("size=" + size).c_str()) != 0)
+      return 77;
+    return body();
+  });
+  return child.wait();
+}
+
 // The files a run may have left beside results.log while it wrote it anew.
 int partsLeft(const fs::path& folder) {
   int parts = 0;
@@ -304,23 +372,19 @@ TEST(Program, WritesResultsLogWholeOrFailsAndWritesThroughNoLink) {
             "RESULTS OF STATIONARY SIMULATION\nSIMULATION TIME: 1e+03\n\n<end>");
 
   // A full file system: a small one of the test's own, where a private mount namespace may be had.
-  fs::create_directory(program.folder / "full");
-  Forked full([&] {
-    const fs::path at = program.folder / "full";
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) ||
-        mount("tmpfs", at.c_str(), "tmpfs", 0, "size=64k") != 0)
-      return 77;
+  const fs::path at = program.folder / "full";
+  fs::create_directory(at);
+  const int status = onSmallFileSystem(at, "64k", [&] {
     fs::copy_file(program.folder / "marking.xml", at / "marking.xml");
     std::ofstream(at / "results.log") << "RESULTS OF AN EARLIER RUN\n";
     std::ofstream(at / "filler") << std::string(1 << 20, 'x');  // as much as there is room for
     // Results of more than the one page the earlier results.log takes.
     const std::string args = "-T --mstart 0 --mstop 100 --nofsampling 100 --epsmax 99 --seed 3";
-    const int status = std::system(program.line(args, "timeout 120", "full").c_str());
+    const int ran = std::system(program.line(args, "timeout 120", "full").c_str());
     fs::copy_file(at / "results.log", program.folder / "kept.log");
     std::ofstream(program.folder / "left") << partsLeft(at);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return WIFEXITED(ran) ? WEXITSTATUS(ran) : -1;
   });
-  const int status = full.wait();
   if (status == 77) GTEST_SKIP() << "no private mount namespace: the full file system is not tried";
   EXPECT_EQ(status, 1);
   expectInOrder(program.file(),
@@ -328,6 +392,33 @@ TEST(Program, WritesResultsLogWholeOrFailsAndWritesThroughNoLink) {
                 "results.log could not be written: No space left on device\n");
   EXPECT_EQ(program.file("kept.log"), "RESULTS OF AN EARLIER RUN\n<end>");
   EXPECT_EQ(program.file("left"), "0<end>");
+}
+
+// A log that is no regular file is refused at once, as a link is. One that cannot be written during
+// the run is said once on standard error, and the run goes on, writes its results and fails.
+TEST(Program, ALogThatIsNoFileOrFillsTheDiskNeitherHoldsTheRunNorGoesUnsaid) {
+  const std::string args = "-T --mstart 0 --mstop 20 --nofsampling 2 --seed 7 -l --logdir logs";
+  Program program;
+  program.apart = true;
+  ASSERT_EQ(mkfifo((program.folder / "logs" / "trans.log").c_str(), 0600), 0);
+  EXPECT_EQ(program.run(args, "timeout 20"), 0);
+  expectInOrder(program.file(),
+                "logs/trans.log is not a regular file: a log is never written to "
+                "one.\n|SIMULATION SUCCESSFUL");
+  EXPECT_EQ(program.file("err"), "<end>");
+  expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+
+  fs::remove_all(program.folder / "results.log");
+  const int status =
+      onSmallFileSystem(program.folder / "logs", "64k", [&] { return program.run(args); });
+  if (status == 77) GTEST_SKIP() << "no private mount namespace: the full file system is not tried";
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(std::regex_match(program.file("err"),
+                               std::regex("(logs/(sim|trans)\\.log could not be written: No space "
+                                          "left on device\n)+<end>")))
+      << program.file("err");
+  expectInOrder(program.file(), "SIMULATION SUCCESSFUL");
+  expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
 }
 
 TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {

@@ -25,12 +25,12 @@ void play(TestNet& n) {
 }
 
 // The game in a child process, so that one that dies or hangs cannot take the tests with it. The
-// game is gone, and its result socket closed, before the process ends. Its standard output goes
-// to the file `console` when one is named.
+// game is gone, and its result socket closed, before the process ends. Its standard output and
+// error go to the file `console` when one is named.
 Forked game(const std::string& resport = "NULL", const char* console = nullptr,
             const DateTime& from = kOrigin) {
   return Forked([resport, console, from] {
-    if (console) std::freopen(console, "w", stdout);
+    if (console) std::freopen(console, "w", stdout), dup2(fileno(stdout), STDERR_FILENO);
     TestNet net(play);
     net.buildNet();
     TokenGame game(&net, "net", resport, from);
@@ -123,7 +123,19 @@ TEST(TokenGame, AnswersAHundredThousandCommandsInOneWriteAndOutlivesAFrontEndGon
   EXPECT_EQ(gui.ask("", answers.size(), 60), answers);
   flood.join();
   gui.ask(std::string(4096, 'x'), 0);  // a message's worth of bytes without a '#' ends the game
-  EXPECT_EQ(flooded.wait(), 0);
+  EXPECT_EQ(flooded.wait(), 1);
+  // No front end sends a command longer than the game reads: the game ends, says so and fails.
+  const std::string console = testing::TempDir() + "tokengame-overlong." + std::to_string(getpid());
+  Forked overlong = game("NULL", console.c_str());
+  Gui().ask(std::string(20000, 'x'), 0);
+  EXPECT_EQ(overlong.wait(), 1);
+  const std::string out = readFile(console);
+  std::remove(console.c_str());
+  EXPECT_NE(out.find("\nA command from the front end ran past 4096 bytes without its closing '#': "
+                     "the token game ends.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("COMPLETE"), std::string::npos) << out;
   Forked left = game();
   EXPECT_EQ(Gui().ask("SINGLESTEP#", 7).substr(0, 7), "Fired: ");
   EXPECT_EQ(left.wait(), 0);  // not killed by a write to the closed connection
