@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and running the simulator needs, builds the program alone and runs it in a
-# fresh working folder holding the shipped marking.xml; the folder is kept, with the run's
-# results.log, and named at the end.
+# fresh working folder holding the shipped marking.xml and an empty folder Log for -l; the folder is
+# kept, with the run's results.log, and named at the end.
 #   scripts/run-example.sh              a transient simulation of the model, with its estimates
 #   scripts/run-example.sh ARGS...      the simulator with these arguments instead
 # Exits with the simulator's status.
@@ -18,6 +18,8 @@ step "building" build_program
 
 folder=$(mktemp -d "${TMPDIR:-/tmp}/vudi-run.XXXXXX")
 cp "$root/marking.xml" "$folder/"
+# The default log folder of -l, which the program does not make itself.
+mkdir "$folder/Log"
 cd "$folder"
 [ $# -gt 0 ] || set -- -T --mstart 0 --mstop 200 --nofsampling 11
 echo "running"

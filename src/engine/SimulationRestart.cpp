@@ -34,7 +34,7 @@ void Simulation::save_simulation_state(int level) {
   savedStates.emplace_back(net, level, currentTime);
   const std::string& problem = savedStates.back().getProblem();
   if (!problem.empty()) {
-    std::cout << "Error: the simulation state cannot be saved faithfully: " << problem << std::endl;
+    std::cerr << "Error: the simulation state cannot be saved faithfully: " << problem << std::endl;
     std::exit(1);
   }
 }
@@ -170,14 +170,14 @@ void Simulation::run_restart(double& alpha, int repeats, double thrmin, double t
     }
   }
   if (importance == nullptr) {
-    std::cout << "Error: no Importance Function ('ImportanceFunction') measure was defined!"
+    std::cerr << "Error: no Importance Function ('ImportanceFunction') measure was defined!"
               << std::endl;
     std::exit(1);
   }
   // Anything else leaves the level width or the path weight undefined.
   if (repeats < 1 || thrnumber < 0 || !std::isfinite(thrmin) || !std::isfinite(thrmax) ||
       !(thrmax > thrmin)) {
-    std::cout << "Error: RESTART needs repeats >= 1, thrnumber >= 0 and finite thresholds with "
+    std::cerr << "Error: RESTART needs repeats >= 1, thrnumber >= 0 and finite thresholds with "
                  "thrmax > thrmin."
               << std::endl;
     std::exit(1);

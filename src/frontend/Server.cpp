@@ -42,6 +42,7 @@ std::istream& operator>>(std::istream& in, Unsigned32& number) {
 // reads only the digits, although the help offers the words.
 struct OnOff {
   using ValueCategory = TCLAP::ValueLike;
+  static constexpr const char* hint = "true or 1 (on), false or 0 (off)";
   bool on = true;
 };
 
@@ -165,10 +166,8 @@ struct Server::CommandLine {
                   "integer>=0 (0: no limit)"};
   Unsigned nofsampling{"", "nofsampling", "Number of sampling points.", false, Unsigned32{1},
                        "integer from 1 to " + std::to_string(MAX_SAMPLING_POINTS)};
-  Flag percentage{"", "percentage", "Per cent rule on or off.", false, OnOff{},
-                  "true-on or false-off"};
-  Flag inittrans{"", "inittrans", "Ignore InitTrans on or off.", false, OnOff{},
-                 "true-on or false-off"};
+  Flag percentage{"", "percentage", "Per cent rule on or off.", false, OnOff{}, OnOff::hint};
+  Flag inittrans{"", "inittrans", "Ignore InitTrans on or off.", false, OnOff{}, OnOff::hint};
   Number thrmin{"", "thrmin", "Thresholds min value", false, 0.0, "double"};
   Number thrmax{"", "thrmax", "Thresholds max value", false, 0.0, "double > thrmin"};
   Whole thrnumber{"", "thrnumber", "Thresholds number", false, 0, "integer>=0"};
@@ -320,7 +319,7 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
     stop = DateTime(line.stop.getValue());
   } else if (line.mstop.isSet()) {
     stop = DateTime(line.mstop.getValue());
-    if (transient && stop <= start) line.fail("Stop time < Start time.");
+    if (transient && stop <= start) line.fail("Stop time <= Start time.");
   } else {
     line.fail("Missing argument stop.");
   }
@@ -350,7 +349,7 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
     // Tested before the build: no net is built and no database contacted for a run that cannot be.
     const double diff = stop.FullDateTime() - start.FullDateTime();
     if (!(diff > 0)) {
-      std::cout << "Stop time of simulation must be after the start time." << std::endl;
+      std::cerr << "Stop time of simulation must be after the start time." << std::endl;
       std::exit(1);
     }
     nofsampling = static_cast<int>(points);

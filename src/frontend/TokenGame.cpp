@@ -65,13 +65,13 @@ void TokenGame::run() {
 
   std::unique_ptr<socket_t> listener(socket_t::create_global(address.c_str(), 5));
   if (listener == nullptr) {
-    std::cout << "Failed to connect to server " << address << ". Can't create socket!" << std::endl;
+    std::cerr << "Failed to connect to server " << address << ". Can't create socket!" << std::endl;
     failed = true;
     return;
   }
   if (!listener->is_ok()) {
     // Without a listener no front end can ever come; waiting for one would hang the process.
-    std::cout << "Connection to server " << address << " failed. "
+    std::cerr << "Connection to server " << address << " failed. "
               << "Socket is not okay! " << errorText(*listener) << std::endl;
     failed = true;
     return;
@@ -79,7 +79,7 @@ void TokenGame::run() {
   std::cout << "waiting for socket connection from GUI.." << std::endl;
   std::unique_ptr<socket_t> gui(listener->accept());
   if (gui == nullptr) {
-    std::cout << "Failed to connect to server " << address << ". Can't accept socket!" << std::endl;
+    std::cerr << "Failed to connect to server " << address << ". Can't accept socket!" << std::endl;
     failed = true;
   } else {
     if (!gui->is_ok()) {

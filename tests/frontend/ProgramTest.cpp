@@ -109,7 +109,11 @@ const Case cases[] = {
     {"-T --percentage ''" + SPAN, 1, "(--percentage)|string ''"},
     {"-T --resport ''" + SPAN, 1, "(--resport)|string ''"},
     {"-S -l --logdir marking.xml" + SPAN, 1, "Log folder marking.xml is not a folder."},
-    {"-T --mstart 10 --mstop 10", 1, "Stop time < Start time."},
+    {"-T --mstart 10 --mstop 10", 1, "Stop time <= Start time."},
+    // A stationary run may stop where it starts, in either form: it then runs to its precision.
+    {"-S --mstart 0 --mstop 0", 0, "NO MEASURE COULD BE ANALYSED", "SIMULATION TIME: 0\n\n<end>"},
+    {"-S " + TIME + "00:00:10@01/01/2000", 0, "NO MEASURE COULD BE ANALYSED", "SIMULATION TIME: 6.31e+10\n\n<end>"},
+    {"--help", 0, "--percentage <true or 1 (on), false or 0 (off)>|--seed <integer from 0 to 4294967295>"},
     {"-S --confidence 79.9" + SPAN, 1, "Confidence interval must be from 80.0 to 99.8."},
     {"-T --confidence 99.8" + SPAN, 0, "SUCCESSFUL"},
     {"-T --epsmax 0" + SPAN, 1, "Max. relative fault must be > 0.0."},
@@ -301,6 +305,21 @@ TEST(Program, AResultPeerThatTakesNoLinesHoldsTheRunNeitherPastItsLimitNorPastAn
   expectInOrder(program.file(), "interrupted while waiting for the peer\n|INTERRUPTED");
 }
 
+// The README quotes the example's results.log as the program writes it.
+TEST(Program, WritesTheResultsTheReadmeQuotes) {
+  std::ifstream in(fs::path(VUDI_SOURCE_DIR) / "README.md");
+  const std::string readme(std::istreambuf_iterator<char>(in), {}), fence = "```\n";
+  const size_t from = readme.find(fence + "RESULTS OF TRANSIENT SIMULATION\n") + fence.size();
+  ASSERT_GE(from, fence.size());
+  Program program;
+  EXPECT_EQ(program.run("-T --mstart 0 --mstop 200 --nofsampling 11 --seed 7"), 0);
+  EXPECT_EQ(program.file("results.log"),
+            readme.substr(from, readme.find(fence, from) - from) + "\n\n\n<end>");
+  expectInOrder(program.file(),
+                "SIMULATION SUCCESSFUL\n5 OF 11 SAMPLING POINTS ABOVE THE ERROR "
+                "BOUND (PER-CENT RULE), 5000 REPLICATIONS\n");
+}
+
 // A short transient run of the model with its logs gives the console lines, results.log, sim.log
 // and trans.log recorded, by length and hash, from the build before its replications reset the net
 // instead of building it anew; without the clock's dates and times and the line naming the path.
@@ -421,13 +440,32 @@ TEST(Program, ALogThatIsNoFileOrFillsTheDiskNeitherHoldsTheRunNorGoesUnsaid) {
   expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
 }
 
+// Runs that end in an error say why on standard error, and there alone.
+TEST(Program, ARunThatEndsInAnErrorSaysWhyOnStandardError) {
+  const std::pair<std::string, std::string> runs[] = {
+      {"-R --mstart 0 --mstop 100 --repeats 2 --thrmax 4",
+       "Error: no Importance Function ('ImportanceFunction') measure was defined!\n"},
+      {"-T " + TIME + "00:00:10@01/01/2000",
+       "Stop time of simulation must be after the start time.\n"}};
+  for (const auto& [args, error] : runs) {
+    Program program;
+    program.apart = true;
+    EXPECT_EQ(program.run(args), 1) << args;
+    EXPECT_EQ(program.file("err"), error + "<end>");
+    EXPECT_EQ(program.file().find(error), std::string::npos) << program.file();
+  }
+}
+
 TEST(Program, PlaysTheTokenGameOnPort2020AndFailsWhenThePortIsTaken) {
   if (const std::string why = port2020Unusable(); !why.empty()) GTEST_SKIP() << why;
   Program program;
+  program.apart = true;
   const std::string args = "-t " + TIME + "x";
   std::unique_ptr<socket_t> taken(socket_t::create_global("localhost:2020", 5));
   EXPECT_EQ(program.run(args), 1);
-  expectInOrder(program.file(), "Connection to server localhost:2020 failed. Socket is not okay! ");
+  EXPECT_EQ(program.file("err"),
+            "Connection to server localhost:2020 failed. Socket is not okay! "
+            "Address already in use\n<end>");
   taken.reset();
   EXPECT_EQ(play(program, args, "TIME#", "00:00:10@01/01/2000\n"), 0);
   expectInOrder(program.file(), "Running tokengame from 00:00:10@01/01/2000|COMPLETE");
