@@ -33,7 +33,9 @@ AtomicFileWriter::AtomicFileWriter(std::string target) : path(std::move(target))
   // Hidden, and named after the target, so that one left by a killed process is recognised.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string candidate = folder + "." + name + "." + uniqueSuffix();
-    if (file.open(candidate, O_CREAT | O_EXCL | O_NOFOLLOW)) {
+    // Private while it is written: the file it replaces may be, and what others open now they
+    // keep, whatever the mode becomes later.
+    if (file.open(candidate, O_CREAT | O_EXCL | O_NOFOLLOW, 0600)) {
       temporary = candidate;
       return;
     }
@@ -49,12 +51,7 @@ AtomicFileWriter::~AtomicFileWriter() {
 
 bool AtomicFileWriter::commit() {
   if (temporary.empty()) return false;
-  // The new file keeps what the old one let others do: a private file stays private. A link at
-  // the name passes nothing on; the new file then has the default permissions.
-  struct stat previous {};
-  if (::lstat(path.c_str(), &previous) == 0 && S_ISREG(previous.st_mode) &&
-      !file.setPermissions(previous.st_mode & 0777))
-    failure = errno;
+  if (!file.setPermissions(permissionsToKeep())) failure = errno;
   const bool synced = failure == 0 && file.syncToDisk();
   if (!file.close() || !synced) {
     if (failure == 0) failure = file.error();
@@ -67,6 +64,21 @@ bool AtomicFileWriter::commit() {
   ::unlink(temporary.c_str());
   temporary.clear();
   return false;
+}
+
+mode_t AtomicFileWriter::permissionsToKeep() {
+  // The new file keeps what the old one let others do: a private file stays private, and the
+  // group it let read keeps it, or else no group reads. A link at the name passes nothing on.
+  struct stat previous {};
+  if (::lstat(path.c_str(), &previous) == 0 && S_ISREG(previous.st_mode)) {
+    mode_t mode = previous.st_mode & 0777;
+    if (!file.setGroup(previous.st_gid)) mode &= ~static_cast<mode_t>(070);
+    return mode;
+  }
+  // What any new file gets. The program runs on one thread, so reading the mask back is safe.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  return 0666 & ~mask;
 }
 
 std::string AtomicFileWriter::error() const { return failure == 0 ? "" : std::strerror(failure); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <ostream>
 #include <string>
 
@@ -28,6 +30,9 @@ class AtomicFileWriter {
   std::string error() const;
 
  private:
+  // The permission bits the new file takes, its group set as they need.
+  mode_t permissionsToKeep();
+
   std::string path;
   std::string temporary;  // the new file's path while it exists
   OutputFile file;

@@ -43,6 +43,10 @@ bool OutputFile::open(const std::string& path, int flags, mode_t mode) {
 
 bool OutputFile::setPermissions(mode_t mode) { return is_open() && ::fchmod(buffer.fd, mode) == 0; }
 
+bool OutputFile::setGroup(gid_t group) {
+  return is_open() && ::fchown(buffer.fd, static_cast<uid_t>(-1), group) == 0;
+}
+
 bool OutputFile::syncToDisk() {
   if (!is_open()) return false;
   if (buffer.drain() && ::fsync(buffer.fd) != 0) buffer.fail(errno);

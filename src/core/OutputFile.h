@@ -34,6 +34,8 @@ class OutputFile : public std::ostream {
   void onWriteFailure(std::function<void(int)> notice) { buffer.notice = std::move(notice); }
   // Gives the file these permission bits, whatever the process's umask.
   bool setPermissions(mode_t mode);
+  // Gives the file to this group; false where the process may not.
+  bool setGroup(gid_t group);
   bool is_open() const { return buffer.fd >= 0; }
   // Writes out what is buffered and has the system put the file on disk.
   bool syncToDisk();

@@ -295,9 +295,11 @@ void Server::runProfiling(CommandLine& line, const std::string& name) {
   const long fcount = line.fcount.getValue(), lcount = line.lcount.getValue();
   if (fcount <= 0) line.fail("Fire count must be > 0.");
   if (lcount <= 0) line.fail("Loop count must be > 0.");
+  // Before the build, whose token database may be slow to answer: a request then ends the run at
+  // its start, with its results file, instead of the process.
+  endRunsOnInterrupt();
   buildNet();
   std::cout << "Running in profiling mode " << fcount << "*" << lcount << std::endl;
-  endRunsOnInterrupt();
   const DateTime start;
   auto* performance = new Performance(&net, name, line.resport.getValue(), start, fcount, lcount);
   current = performance;
@@ -356,6 +358,8 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
     interval = diff / 100.0;
   }
 
+  // Before the build and the wait for a result server: see runProfiling.
+  endRunsOnInterrupt();
   buildNet();
   const std::string& resport = line.resport.getValue();
   std::cout << "Running simulation from " << start << " to " << stop
@@ -364,8 +368,6 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                            startGivenAsNumber, line.percentage.getValue().on, epsmax / 100.0,
                            interval, secmax);
   alpha = 1.0 - confidence / 100.0;
-  // Before init: an interrupt must also end the wait for a result server that does not answer.
-  endRunsOnInterrupt();
   current->init();
   switch (simulationType) {
     case Simulation::TRANSIENT: current->run_transient(alpha); break;

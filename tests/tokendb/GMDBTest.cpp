@@ -215,6 +215,15 @@ TEST_F(GMDBServer, ARowWhoseValueDoesNotFitIsLeftOutAndTheRowsAfterItRead) {
   ASSERT_EQ(out.token_descriptions.size(), 2u);
   EXPECT_EQ(show(*out.token_descriptions[0]), "1 P|S=640");
   EXPECT_EQ(show(*out.token_descriptions[1]), "3 P|S=-2147483648");
+  // A fetch that fails, here on a token id beyond its 32 bits, ends the read; the rows before stay.
+  ASSERT_TRUE(exec("ALTER TABLE 2_tokens_data MODIFY id bigint") &&
+              exec("INSERT INTO 2_tokens_data VALUES (1099511627776, 11, 1)"));
+  OwnedRows cut;
+  CaptureStdout();
+  EXPECT_FALSE(db.DBReadTokens(2, "Data", &request, &cut));
+  const std::string printed = GetCapturedStdout();
+  EXPECT_NE(printed.find("Error in Fetch -1\n"), std::string::npos) << printed;
+  EXPECT_EQ(cut.token_descriptions.size(), 2u);
 }
 
 // A text that would end a quoted value, escape, start a statement or comment; a non-ASCII letter.
