@@ -109,7 +109,8 @@ const Case cases[] = {
     {"-T --resport ''" + SPAN, 1, "(--resport)|string ''"},
     {"-S -l --logdir marking.xml" + SPAN, 1, "Log folder marking.xml is not a folder."},
     {"-T --mstart 10 --mstop 10", 1, "Stop time <= Start time."},
-    // A stationary run may stop where it starts, in either form: it then runs to its precision.
+    // A stationary run may stop where it starts, in either form: it then has no stop time (this
+    // model's stationary runs analyse nothing and end at once).
     {"-S --mstart 0 --mstop 0", 0, "NO MEASURE COULD BE ANALYSED", "SIMULATION TIME: 0\n\n<end>"},
     {"-S " + TIME + "00:00:10@01/01/2000", 0, "NO MEASURE COULD BE ANALYSED", "SIMULATION TIME: 6.31e+10\n\n<end>"},
     {"--help", 0, "--percentage <true or 1 (on), false or 0 (off)>|--seed <integer from 0 to 4294967295>"},
