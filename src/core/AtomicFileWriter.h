@@ -28,10 +28,14 @@ class AtomicFileWriter {
   bool commit();
   // Why the file could not be written, in the system's words; empty while nothing failed.
   std::string error() const;
+  // Removes the new file of the writer not yet committed, if any. Safe in a signal handler, so
+  // that a process a signal ends while it writes leaves no part of a file behind.
+  static void removeUncommitted();
 
  private:
-  // The permission bits the new file takes, its group set as they need.
-  mode_t permissionsToKeep();
+  // Gives the new file the permissions and group of the regular file it replaces, if any; false,
+  // the reason in errno, when it cannot.
+  bool keepPermissions();
 
   std::string path;
   std::string temporary;  // the new file's path while it exists

@@ -94,9 +94,10 @@ struct TextField {
   int low;  // the range that Check accepts
   int high;
 };
-// Years run to the calendar's end, 9999: a year is no 32-bit count of seconds.
+// Years run to the calendar's end, 9999: a year is no 32-bit count of seconds. Of year 0 only its
+// last day, day 0, lies in the calendar: times from 0 s on print there.
 constexpr TextField kTextFields[6] = {{0, 2, 0, 24}, {3, 2, 0, 60},  {6, 2, 0, 60},
-                                      {9, 2, 1, 12}, {12, 2, 1, 31}, {15, 4, 1, 9999}};
+                                      {9, 2, 1, 12}, {12, 2, 1, 31}, {15, 4, 0, 9999}};
 constexpr std::size_t kTextLength = 19;
 
 // atoi of the field's characters that the text holds; a text too short for the field gives 0.
@@ -252,17 +253,36 @@ std::string DateTime::toString() const {
 
 std::ostream& operator<<(std::ostream& out, const DateTime& time) { return out << time.toString(); }
 
-bool DateTime::Check(const std::string& text) {
+namespace {
+
+// Whether the text has the text form with every field in range, and if so, whether its date lies
+// before the calendar's first day.
+bool FieldsValid(const std::string& text, bool& beforeCalendar) {
   if (text.size() != kTextLength) return false;
   if (text[2] != ':' || text[5] != ':' || text[8] != '@' || text[11] != '/' || text[14] != '/') {
     return false;
   }
-  for (const TextField& field : kTextFields) {
+  int f[6];
+  for (int i = 0; i < 6; ++i) {
+    const TextField& field = kTextFields[i];
     if (!IsDigit(text[field.offset]) || !IsDigit(text[field.offset + 1])) return false;
-    const int value = FieldValue(text.data(), text.size(), field);
-    if (value < field.low || value > field.high) return false;
+    f[i] = FieldValue(text.data(), text.size(), field);
+    if (f[i] < field.low || f[i] > field.high) return false;
   }
+  beforeCalendar = f[5] == 0 && (f[3] != DateTime::dec || f[4] != 31);
   return true;
+}
+
+}  // namespace
+
+bool DateTime::Check(const std::string& text) {
+  bool before = false;
+  return FieldsValid(text, before) && !before;
+}
+
+bool DateTime::BeforeCalendar(const std::string& text) {
+  bool before = false;
+  return FieldsValid(text, before) && before;
 }
 
 DateTime DateTime::Today() {

@@ -128,6 +128,9 @@ class DateTime {
 
   std::string toString() const;
   static bool Check(const std::string& text);
+  // A text Check would take but for its date, which lies before the calendar's first day,
+  // 12/31/0000, and so has no value of its own.
+  static bool BeforeCalendar(const std::string& text);
   static DateTime Today();
 
   // The calendar. A date before 1582-10-15 is read as Julian, so the ten dates dropped by the

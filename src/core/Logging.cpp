@@ -50,10 +50,15 @@ bool Logging::openLogFile(OutputFile& file, const std::string& path, int flags,
                           const std::string& failure) {
   if (file.open(path, flags | O_CREAT | O_NOFOLLOW)) return true;
   std::cout << failure << std::endl;
+  std::cerr << path;
   if (file.error() == ELOOP)
-    std::cout << path << " is a symbolic link: a log is never written through one." << std::endl;
-  if (file.error() == OutputFile::NOT_REGULAR)
-    std::cout << path << " is not a regular file: a log is never written to one." << std::endl;
+    std::cerr << " is a symbolic link: a log is never written through one.";
+  else if (file.error() == OutputFile::NOT_REGULAR)
+    std::cerr << " is not a regular file: a log is never written to one.";
+  else
+    std::cerr << " could not be opened: " << std::strerror(file.error());
+  std::cerr << std::endl;
+  failed = true;
   return false;
 }
 
@@ -62,7 +67,7 @@ bool Logging::openlog(std::string name, OutputFile* log) {
   // Said when it happens, once a log: a full disk must not cut a log short unseen.
   log->onWriteFailure([this, path](int error) {
     std::cerr << path << " could not be written: " << std::strerror(error) << std::endl;
-    failedWrites = true;
+    failed = true;
   });
   return openLogFile(*log, path, O_TRUNC, path + "*********** " + name + ": could not open!!");
 }

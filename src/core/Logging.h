@@ -27,9 +27,10 @@ class Logging {
   // Opens a file of the log folder for writing with open(2)'s `flags`, creating it, but never
   // through a link: in a shared folder one planted under a log's name would have the run overwrite
   // the file it points to. Nor is anything but a regular file written: a FIFO would hold the run.
-  // On failure prints `failure`, and that the path is a link, or no regular file, when it is.
-  static bool openLogFile(OutputFile& file, const std::string& path, int flags,
-                          const std::string& failure);
+  // On failure prints `failure` on standard output and why on standard error, and the run is to
+  // end saying it failed: a script must learn that a log it asked for was never written.
+  bool openLogFile(OutputFile& file, const std::string& path, int flags,
+                   const std::string& failure);
 
   Logging() = default;
   ~Logging();
@@ -54,8 +55,8 @@ class Logging {
   bool isTransLogging() const { return translogging; }
   bool isTokenLogging() const { return tokenlogging; }
   std::string getLogDir() const { return folder; }
-  // A log lost text: the run went on, and ends saying it failed.
-  bool hasFailedWrites() const { return failedWrites; }
+  // A log could not be opened or lost text: the run went on, and ends saying it failed.
+  bool hasFailed() const { return failed; }
 
  protected:
   explicit Logging(bool processWide) : processWide(processWide) {}
@@ -78,7 +79,7 @@ class Logging {
   bool tokenlogging = false;
   bool serverlogging = false;
   bool clientlogging = false;
-  bool failedWrites = false;
+  bool failed = false;
   OutputFile simlog;
   OutputFile eventlog;
   OutputFile translog;

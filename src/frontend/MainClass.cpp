@@ -1,6 +1,7 @@
 #include "frontend/MainClass.h"
 
 #include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <memory>
 
@@ -15,6 +16,7 @@ Logging* MainClass::getLog() { return &Logging::instance(); }
 Logging& MainClass::log = Logging::instance();
 
 int MainClass::main(int argc, char** argv) {
+  Server::handleSignals();
   std::cout << "MainClass::main() beginning..." << std::endl;
   std::cout << "Simulation called with arguments" << std::endl;
   for (int i = 0; i < argc; ++i) std::cout << argv[i] << ' ';
@@ -34,6 +36,12 @@ int MainClass::main(int argc, char** argv) {
   std::cout << "Total # tokens allocated: " << Token::tokenCounter << std::endl;
   std::cout << "Max # tokens at the same time: " << Token::maxConcTokenCounter << std::endl;
   std::cout << "Global fire count: " << Transition::globalFireCount << std::endl;
+  // A console that failed (its reader gone, its disk full) has lost lines a script was to read.
+  if (!std::cout || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::cerr << "Standard output could not be written: the console lacks part of the run's output."
+              << std::endl;
+    return 1;
+  }
   return failed ? 1 : 0;
 }
 

@@ -4,8 +4,10 @@
 
 #include <signal.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -14,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "core/AtomicFileWriter.h"
 #include "core/FreshBits.h"
 #include "core/RandomWrapper.h"
 #include "engine/Performance.h"
@@ -104,14 +107,37 @@ unsigned int defaultSeed() {
   std::exit(1);
 }
 
+// Set once a run looks at requests: from then on the first one only sets the engine's flag, and the
+// run ends at its next event with its results. Before that nothing looks at the flag, and the
+// program may be blocked where nothing would (opening a file, a driver reading its configuration):
+// a request then ends it at once.
+volatile std::sig_atomic_t runTakesRequests = 0;
+
 // Requests that come together are one: timeout(1) sends its signal to the program and again to
 // the program's group. Only a request this much later, a person's second Ctrl-C, ends the program
 // at once.
 constexpr double kSecondRequestAfter = 1.0;
 
-// The first request only sets the engine's flag: the run notices it at its next event and ends with
-// its results.
+// Ends the process by the signal's default action, as its sender expects, once the handler returns
+// (the handler blocks the signal while it runs); a results file half written goes with it.
+void endBy(int signal) {
+  AtomicFileWriter::removeUncommitted();
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(signal, &fallback, nullptr);
+  raise(signal);
+}
+
 extern "C" void requestEndOfRun(int signal) {
+  if (runTakesRequests == 0) {
+    static const char said[] =
+        "Interrupted before any results: the program ends, results.log is left as it was.\n";
+    const ssize_t ignored = write(STDERR_FILENO, said, sizeof said - 1);
+    (void)ignored;  // nothing is left to tell a failure to
+    endBy(signal);
+    return;
+  }
   // Touched only here, and the handler blocks both signals while it runs.
   static timespec first{};
   timespec now{};
@@ -123,12 +149,7 @@ extern "C" void requestEndOfRun(int signal) {
   }
   const double since =
       static_cast<double>(now.tv_sec - first.tv_sec) + (now.tv_nsec - first.tv_nsec) / 1e9;
-  if (since < kSecondRequestAfter) return;
-  struct sigaction fallback {};
-  fallback.sa_handler = SIG_DFL;
-  sigemptyset(&fallback.sa_mask);
-  sigaction(signal, &fallback, nullptr);
-  raise(signal);  // delivered, with the default action, as the handler returns
+  if (since >= kSecondRequestAfter) endBy(signal);
 }
 
 }  // namespace
@@ -184,6 +205,17 @@ struct Server::CommandLine {
 
   [[noreturn]] void fail(const std::string& text) { ::fail(cmd, text); }
 
+  // The time a text option names, or the failure `invalid` for a text that names none.
+  DateTime dateOf(const Text& option, const char* what, const char* invalid) {
+    const std::string& text = option.getValue();
+    // A day the program never prints: the runs from 0 s print the calendar's first day on.
+    if (DateTime::BeforeCalendar(text))
+      fail(std::string(what) + " lies before the calendar's start, " + DateTime(0.0).toString() +
+           " (0 s).");
+    if (!isDate(text)) fail(invalid);
+    return DateTime(text);
+  }
+
   // The engine takes the calendar's end for "no event": a run from or to there would fire nothing
   // and still report success.
   void failPastCalendarEnd(const DateTime& time, const char* what) {
@@ -203,20 +235,31 @@ std::string Server::netName(const char* path) {
   return text.substr(sep + 1, dot - sep - 1);
 }
 
-void Server::endRunsOnInterrupt() {
+void Server::handleSignals() {
+  // A console whose reader went away fails its writes instead of killing the process: the run
+  // goes on and writes its results, and the program ends saying the console failed.
+  signal(SIGPIPE, SIG_IGN);
   struct sigaction action {};
   action.sa_handler = requestEndOfRun;
   sigemptyset(&action.sa_mask);
   sigaddset(&action.sa_mask, SIGINT);
   sigaddset(&action.sa_mask, SIGTERM);
   action.sa_flags = SA_RESTART;
+  sigset_t handled;
+  sigemptyset(&handled);
   for (int signal : {SIGINT, SIGTERM}) {
     // A signal the program was started to ignore (a background job, nohup) stays ignored.
     struct sigaction old {};
-    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN)
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) {
       sigaction(signal, &action, nullptr);
+      sigaddset(&handled, signal);
+    }
   }
+  // A launcher may start its children with these blocked: a handler that never runs ends nothing.
+  sigprocmask(SIG_UNBLOCK, &handled, nullptr);
 }
+
+void Server::leaveRequestsToTheRun() { runTakesRequests = 1; }
 
 void Server::start(int argc, char** argv) {
   if (current != nullptr) {
@@ -260,8 +303,7 @@ void Server::start(int argc, char** argv) {
     // The run's object keeps a reference to the start time: it lives until that object is gone.
     DateTime start;
     if (line.start.isSet()) {
-      if (!isDate(line.start.getValue())) line.fail("Format of start time invalid.");
-      start = DateTime(line.start.getValue());
+      start = line.dateOf(line.start, "Start time", "Format of start time invalid.");
       startGivenAsNumber = false;
     } else if (line.mstart.isSet()) {
       if (!(line.mstart.getValue() >= 0.0)) line.fail("Start time < 0.0");
@@ -280,7 +322,7 @@ void Server::start(int argc, char** argv) {
 
   if (line.log.isSet()) {
     MainClass::getLog()->close();
-    if (MainClass::getLog()->hasFailedWrites()) failed = true;
+    if (MainClass::getLog()->hasFailed()) failed = true;
   }
 }
 
@@ -295,14 +337,12 @@ void Server::runProfiling(CommandLine& line, const std::string& name) {
   const long fcount = line.fcount.getValue(), lcount = line.lcount.getValue();
   if (fcount <= 0) line.fail("Fire count must be > 0.");
   if (lcount <= 0) line.fail("Loop count must be > 0.");
-  // Before the build, whose token database may be slow to answer: a request then ends the run at
-  // its start, with its results file, instead of the process.
-  endRunsOnInterrupt();
   buildNet();
   std::cout << "Running in profiling mode " << fcount << "*" << lcount << std::endl;
   const DateTime start;
   auto* performance = new Performance(&net, name, line.resport.getValue(), start, fcount, lcount);
   current = performance;
+  leaveRequestsToTheRun();
   performance->run();
   current->shutdown();
   failed = current->hasFailed();
@@ -317,8 +357,7 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                                : Simulation::RESTART;
   DateTime stop;
   if (line.stop.isSet()) {
-    if (!isDate(line.stop.getValue())) line.fail("Format of stoptime invalid.");
-    stop = DateTime(line.stop.getValue());
+    stop = line.dateOf(line.stop, "Stop time", "Format of stoptime invalid.");
   } else if (line.mstop.isSet()) {
     stop = DateTime(line.mstop.getValue());
     if (transient && stop <= start) line.fail("Stop time <= Start time.");
@@ -358,8 +397,6 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
     interval = diff / 100.0;
   }
 
-  // Before the build and the wait for a result server: see runProfiling.
-  endRunsOnInterrupt();
   buildNet();
   const std::string& resport = line.resport.getValue();
   std::cout << "Running simulation from " << start << " to " << stop
@@ -368,6 +405,8 @@ void Server::runSimulation(CommandLine& line, const std::string& name, const Dat
                            startGivenAsNumber, line.percentage.getValue().on, epsmax / 100.0,
                            interval, secmax);
   alpha = 1.0 - confidence / 100.0;
+  // From the wait for a result server on, which looks at requests too.
+  leaveRequestsToTheRun();
   current->init();
   switch (simulationType) {
     case Simulation::TRANSIENT: current->run_transient(alpha); break;

@@ -23,9 +23,13 @@ class Server {
   // The net's name from the program path: the file name less its extension when the path has a
   // directory, the whole text otherwise; empty for no path.
   static std::string netName(const char* path);
-  // From here on a first SIGINT or SIGTERM ends the run with what it has computed; the handler
-  // then gives way to the default action, so that a second one ends the process at once.
-  static void endRunsOnInterrupt();
+  // The program's answer to SIGINT and SIGTERM, set first thing and unblocked: before a run looks
+  // at requests one ends the process at once, saying so on standard error; see
+  // leaveRequestsToTheRun for what they do then. A console that goes away fails its writes.
+  static void handleSignals();
+  // From here on a first SIGINT or SIGTERM ends the run with what it has computed; one that comes
+  // a second or more later ends the process at once.
+  static void leaveRequestsToTheRun();
 
  private:
   struct CommandLine;

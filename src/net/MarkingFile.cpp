@@ -5,17 +5,23 @@
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/HandlerBase.hpp>
+#include <xercesc/sax/InputSource.hpp>
 #include <xercesc/sax/Locator.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
+#include <xercesc/util/BinInputStream.hpp>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/validators/DTD/DTDEntityDecl.hpp>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -143,6 +149,41 @@ class BoundedParser : public xc::XercesDOMParser {
   std::uintmax_t text = 0;
 };
 
+// The file as the program opened it: read from that descriptor, so that what was checked is what
+// is parsed. The source owns the descriptor; its streams only read from it.
+class OpenedFile : public xc::InputSource {
+ public:
+  explicit OpenedFile(int fd) : xc::InputSource(u"marking.xml"), fd(fd) {}
+  ~OpenedFile() override { ::close(fd); }
+  OpenedFile(const OpenedFile&) = delete;
+  OpenedFile& operator=(const OpenedFile&) = delete;
+
+  xc::BinInputStream* makeStream() const override { return new Stream(fd); }
+
+ private:
+  class Stream : public xc::BinInputStream {
+   public:
+    explicit Stream(int fd) : fd(fd) {}
+    XMLFilePos curPos() const override { return position; }
+    // A read that fails ends the input, which the parser then reports as cut short.
+    XMLSize_t readBytes(XMLByte* const into, const XMLSize_t most) override {
+      ssize_t n;
+      do n = ::read(fd, into, most);
+      while (n < 0 && errno == EINTR);
+      if (n <= 0) return 0;
+      position += static_cast<XMLFilePos>(n);
+      return static_cast<XMLSize_t>(n);
+    }
+    const XMLCh* getContentType() const override { return nullptr; }
+
+   private:
+    int fd;
+    XMLFilePos position = 0;
+  };
+
+  int fd;
+};
+
 // The failure line of the file: its name, and the line and column where the parser stopped when
 // it knows them.
 std::string fileFailure(const std::string& message, XMLFileLoc line = 0, XMLFileLoc column = 0) {
@@ -158,17 +199,32 @@ std::string visitTokens(const MarkingFile::Visit& visit) {
   xc::SecurityManager security;
   security.setEntityExpansionLimit(ENTITY_EXPANSION_LIMIT);
   xc::HandlerBase errors;  // turns fatal errors into SAX exceptions
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(FILE_NAME, error);
+  // Opened without waiting, and read only when it is a regular file: a FIFO or a device under the
+  // name would hold the program where nothing ends the wait. A file that cannot be opened is left
+  // to the parser, which says why as it always has.
+  std::unique_ptr<OpenedFile> opened;
+  std::uintmax_t size = 0;
+  if (const int fd = ::open(FILE_NAME, O_RDONLY | O_NONBLOCK | O_CLOEXEC); fd >= 0) {
+    opened = std::make_unique<OpenedFile>(fd);
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode))
+      return std::string(FILE_NAME) +
+             " is not a regular file: a marking is read from regular files only.\n";
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    size = static_cast<std::uintmax_t>(status.st_size);
+  }
   std::unique_ptr<xc::XercesDOMParser> parser;
   try {
-    parser =
-        std::make_unique<BoundedParser>((error ? 0 : size) * TEXT_PER_FILE_BYTE + TEXT_ALLOWANCE);
+    parser = std::make_unique<BoundedParser>(size * TEXT_PER_FILE_BYTE + TEXT_ALLOWANCE);
     parser->setErrorHandler(&errors);
     parser->setLoadExternalDTD(false);
     parser->setDisableDefaultEntityResolution(true);  // an external entity is an error, not a read
     parser->setSecurityManager(&security);
-    parser->parse(FILE_NAME);
+    if (opened) {
+      parser->parse(*opened);
+    } else {
+      parser->parse(FILE_NAME);
+    }
   } catch (const LimitExceeded& e) {
     return fileFailure(e.message, e.line, e.column);
   } catch (const xc::XMLException& e) {

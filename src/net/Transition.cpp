@@ -98,7 +98,8 @@ void Transition::openLogfile(const std::string& name, const std::string& descrip
   if (std::ostream* out = Logging::trans()) *out << "Opening " << logFileName << " ..." << std::endl;
   OutputFile logFile;
   logging =
-      Logging::openLogFile(logFile, logFileName, O_APPEND, logFileName + " couldn't be opened!");
+      Logging::instance().openLogFile(logFile, logFileName, O_APPEND,
+                                      logFileName + " couldn't be opened!");
   if (logging) {
     if (description.empty()) {
       logFile << "\t******** LOGFILE of Transition " << getName() << " *********" << std::endl;

@@ -61,9 +61,11 @@ TEST(DateTimeTest, KnownDatesReadAsTheirTextsCheckAcceptsOnlyThatFormAndOutOfRan
 
   // The day is not compared with the month, and the last two year characters are not tested.
   for (const char* text : {"24:60:60@02/31/2038", "00:00:00@01/01/20xx", "00:00:00@01/01/0001",
-                           "00:00:00@01/01/2039", "23:59:59@12/31/9999"})
-    EXPECT_TRUE(D::Check(text)) << text;
-  // A year 0000 has no day number, so it is refused like any other field out of range.
+                           "00:00:00@01/01/2039", "23:59:59@12/31/9999", "00:03:20@12/31/0000"})
+    EXPECT_TRUE(D::Check(text) && !D::BeforeCalendar(text)) << text;
+  // Of the year 0000 only its last day, day 0, is in the calendar: the days before have no value.
+  for (const char* text : {"00:00:00@12/30/0000", "23:59:59@01/01/00xx"})
+    EXPECT_TRUE(!D::Check(text) && D::BeforeCalendar(text)) << text;
   for (const char* text :
        {"00:00:00@01/01/200", "00:00:00@13/01/2000", "00:00:00@01/00/2000", "00:61:00@01/01/2000",
         "00.00:00@01/01/2000", "0a:00:00@01/01/2000", "00:00:00@01/01/00xx"})

@@ -36,12 +36,18 @@ TEST(LoggingTest, OpenEmptiesExactlyTheSimTransAndServerLogsOrReportsEach) {
   // A missing folder is not made: every log says so and stays off.
   const std::string missing = (folder / "missing").string();
   log.setLogFolder(missing);
-  testing::internal::CaptureStdout();
+  EXPECT_FALSE(log.hasFailed());
+  testing::internal::CaptureStdout(), testing::internal::CaptureStderr();
   log.open();
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             missing + "/sim3.log*********** sim: could not open!!\n" + missing +
                 "/trans3.log*********** trans: could not open!!\n" + missing +
                 "/server3.log*********** server: could not open!!\n");
+  const std::string why = " could not be opened: No such file or directory\n";
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), missing + "/sim3.log" + why + missing +
+                                                        "/trans3.log" + why + missing +
+                                                        "/server3.log" + why);
+  EXPECT_TRUE(log.hasFailed());
   EXPECT_FALSE(log.isSimLogging() || log.isTransLogging() || fs::exists(missing));
 }
 
@@ -55,10 +61,12 @@ TEST(LoggingTest, OnlyTheProcessLogIsPublishedAndNoLogIsWrittenThroughALink) {
   process.setLogFolder(folder.string()), process.open();
   Logging tool;
   tool.setLogFolder(link.parent_path().string());
-  testing::internal::CaptureStdout(), tool.open(), tool.close();
+  testing::internal::CaptureStdout(), testing::internal::CaptureStderr(), tool.open(), tool.close();
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            link.string() + "*********** sim: could not open!!\n" + link.string() +
-                " is a symbolic link: a log is never written through one.\n");
+            link.string() + "*********** sim: could not open!!\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            link.string() + " is a symbolic link: a log is never written through one.\n");
+  EXPECT_TRUE(tool.hasFailed() && !process.hasFailed());
   EXPECT_TRUE(Logging::sim() == process.getSimLog() && Logging::trans() == process.getTransLog());
   process.close();
 }

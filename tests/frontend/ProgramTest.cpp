@@ -45,6 +45,12 @@ struct Program {
     const int s = std::system(line(args, runner).c_str());
     return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
   }
+  // Shell commands run in the folder, where VUDI stands for the program as `line` starts it.
+  static constexpr const char* VUDI = "ODBCSYSINI=. ODBCINI=none '" VUDI_BINARY "'";
+  int shell(const std::string& commands) const {
+    const int s = std::system(("cd '" + folder.string() + "' && " + commands).c_str());
+    return WIFEXITED(s) ? WEXITSTATUS(s) : -1;
+  }
   std::string file(const char* name = "out") const {
     std::ifstream in(folder / name);
     return std::string(std::istreambuf_iterator<char>(in), {}) + "<end>";
@@ -102,6 +108,10 @@ const Case cases[] = {
     {"-T --start 00:00:00@01/01/9998 --stop 00:03:20@01/01/9998 --nofsampling 3 --seed 4", 0, "SUCCESSFUL",
      "\t3.154750848e+11\t|\t3.154750849e+11\t|\t3.154750850e+11\t"},
     {"-T --start 00:00:00@02/30/2100 --mstop 5", 1, "Format of start time invalid."},
+    // The calendar's first day is the one the runs from 0 s print; the day before it is none.
+    {"-T --start 00:00:00@12/30/0000 --mstop 5", 1,
+     "Start time lies before the calendar's start, 00:00:00@12/31/0000 (0 s).\n"},
+    {"-S --mstart 0 --stop 23:59:59@01/01/0000", 1, "Stop time lies before the calendar's start"},
     // An empty value is as unreadable as any other, not an absent option.
     {"-T --seed ''" + SPAN, 1, "(--seed)|Couldn't read argument value from string ''"},
     {"-T --epsmax ''" + SPAN, 1, "(--epsmax)|string ''"},
@@ -203,20 +213,59 @@ TEST(Program, AFirstInterruptEndsTheRunWithTheRowsOfItsReplicationsASecondOneThe
   expectInOrder(program.file("results.log"), "\t0.000000e+00\t|\t2.000000e+02\t");
 
   // The first only sets the flag, as does one that comes with it (timeout(1) signals the program
-  // and then its group); one that comes a second later ends the process.
-  for (int apart : {-1, 0, 1100}) {
+  // and then its group); one that comes a second later ends the process. Before a run takes them,
+  // the first ends it.
+  for (int apart : {-1, 0, 1100, -2}) {
     Forked child([apart] {
-      signal(SIGINT, SIG_DFL), signal(SIGTERM, SIG_DFL), Server::endRunsOnInterrupt();
+      signal(SIGINT, SIG_DFL), signal(SIGTERM, SIG_DFL), Server::handleSignals();
+      if (apart != -2) Server::leaveRequestsToTheRun();
       raise(SIGINT);
       if (apart >= 0) usleep(apart * 1000), raise(SIGTERM);
       return Simulation::interruptRequested == 1 ? 0 : 1;
     });
-    EXPECT_EQ(child.wait(), apart < 1000 ? 0 : -1) << apart;
+    EXPECT_EQ(child.wait(), apart < 1000 && apart != -2 ? 0 : -1) << apart;
   }
   Program timed;
   EXPECT_EQ(timed.run(args, "timeout --preserve-status 2"), 0);
   expectInOrder(timed.file(), "ABORT SIMULATION. INTERRUPTED.\n|RESULTS");
   expectInOrder(timed.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+}
+
+// An interrupt ends the program in every phase: before the run, where the program may be blocked
+// (here the ODBC driver reads a FIFO as its configuration), at once, saying so and leaving the
+// results of an earlier run as they were; a marking.xml that is no file is refused without waiting.
+// A launcher that starts the program with the signals blocked does not make it deaf to them.
+TEST(Program, AnInterruptEndsTheProgramInEveryPhaseAndHeedsSignalsItWasStartedWithBlocked) {
+  const std::string args = "-T --mstart 0 --mstop 200 --nofsampling 11 --seed 7";
+  for (const char* fifo : {"odbc.ini", "marking.xml"}) {
+    Program program;
+    program.apart = true;
+    fs::remove(program.folder / fifo);
+    ASSERT_EQ(mkfifo((program.folder / fifo).c_str(), 0600), 0);
+    std::ofstream(program.folder / "results.log") << "EARLIER\n";
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_NE(program.run(args, "timeout -k 5 3"), 0) << fifo;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(6)) << fifo;
+    EXPECT_EQ(program.file("err"),
+              fifo == std::string("odbc.ini")
+                  ? "Interrupted before any results: the program ends, results.log is left as it "
+                    "was.\n<end>"
+                  : "marking.xml is not a regular file: a marking is read from regular files "
+                    "only.\n<end>");
+    EXPECT_EQ(program.file("results.log"), "EARLIER\n<end>");
+  }
+  Program program;
+  Forked run([&] {
+    sigset_t both;
+    sigemptyset(&both), sigaddset(&both, SIGINT), sigaddset(&both, SIGTERM);
+    sigprocmask(SIG_BLOCK, &both, nullptr);
+    const std::string line = program.line(
+        args + " --epsmax 0.00001 --percentage false", "timeout -k 5 --preserve-status 2");
+    return execl("/bin/sh", "sh", "-c", line.c_str(), nullptr);
+  });
+  EXPECT_EQ(run.wait(), 0);
+  expectInOrder(program.file(), "ABORT SIMULATION. INTERRUPTED.\n|RESULTS");
+  expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
 }
 
 // Waiting for a result server counts against the run-time limit: one that is not there, over TCP
@@ -240,11 +289,10 @@ TEST(Program, ARunTimeLimitAlsoEndsTheWaitForAResultServerThatIsNotThere) {
 // Runs a script starts together draw seeds of their own, and print them to be repeated with.
 TEST(Program, RunsStartedTogetherPrintSeedsOfTheirOwn) {
   Program program;
-  const std::string runs = "cd '" + program.folder.string() +
-                           "' && for i in 1 2 3 4; do ODBCSYSINI=. ODBCINI=none '" VUDI_BINARY
-                           "' -p --fcount 1 --lcount 1 & done | grep '^Random seed' | sort -u | "
-                           "wc -l >seeds";
-  ASSERT_EQ(std::system(runs.c_str()), 0);
+  ASSERT_EQ(program.shell("for i in 1 2 3 4; do " + std::string(Program::VUDI) +
+                          " -p --fcount 1 --lcount 1 & done | grep '^Random seed' | sort -u | "
+                          "wc -l >seeds"),
+            0);
   EXPECT_EQ(program.file("seeds"), "4\n<end>");
 }
 
@@ -311,7 +359,14 @@ TEST(Program, WritesTheResultsTheReadmeQuotes) {
   expectInOrder(program.file(),
                 "SIMULATION SUCCESSFUL\n5 OF 11 SAMPLING POINTS ABOVE THE ERROR "
                 "BOUND (PER-CENT RULE), 5000 REPLICATIONS\n");
+  // The times it prints, given as dates, give the same rows.
+  const std::string results = program.file("results.log");
+  EXPECT_EQ(program.run("-T --start 00:00:00@12/31/0000 --stop 00:03:20@12/31/0000 "
+                        "--nofsampling 11 --seed 7"),
+            0);
+  EXPECT_EQ(program.file("results.log"), results);
 }
+
 
 // A short transient run of the model with its logs gives the console lines, results.log, sim.log
 // and trans.log recorded, by length and hash, from the build before its replications reset the net
@@ -376,7 +431,7 @@ TEST(Program, WritesResultsLogWholeOrFailsAndWritesThroughNoLink) {
   std::ofstream(program.folder / "mine.txt") << "not results\n";
   fs::create_symlink(program.folder / "mine.txt", program.folder / "results.log");
   fs::create_symlink(program.folder / "mine.txt", program.folder / "logs" / "sim.log");
-  EXPECT_EQ(program.run(stationary + " -l --logdir logs"), 0);
+  EXPECT_EQ(program.run(stationary + " -l --logdir logs"), 1);  // the log asked for is not there
   expectInOrder(program.file(),
                 "logs/sim.log is a symbolic link: a log is never written through one.\n");
   EXPECT_EQ(program.file("mine.txt"), "not results\n<end>");
@@ -411,19 +466,37 @@ TEST(Program, WritesResultsLogWholeOrFailsAndWritesThroughNoLink) {
   EXPECT_EQ(program.file("left"), "0<end>");
 }
 
-// A log that is no regular file is refused at once, as a link is. One that cannot be written during
-// the run is said once on standard error, and the run goes on, writes its results and fails.
+// A console whose reader goes away neither kills a run nor costs its results: results.log is
+// written whole, nothing is left beside it, and the status says the console failed.
+TEST(Program, KeepsTheResultsOfARunWhoseConsoleWentAway) {
+  Program program;
+  ASSERT_EQ(program.shell("(timeout 120 env " + std::string(Program::VUDI) +
+                          " -T --mstart 0 --mstop 200 --nofsampling 100000 --seed 7 --secmax 1 "
+                          "2>err; echo $? >status) | head -30 >out"),
+            0);
+  EXPECT_EQ(program.file("status"), "1\n<end>");
+  EXPECT_EQ(program.file("err"),
+            "Standard output could not be written: the console lacks part of the run's "
+            "output.\n<end>");
+  expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n|\t2.000000e+02\t");
+  EXPECT_EQ(partsLeft(program.folder), 0);
+}
+
+// A log that is no regular file is refused at once, as a link is. One that cannot be opened, or
+// written during the run, is said once on standard error, and the run goes on, writes its results
+// and fails.
 TEST(Program, ALogThatIsNoFileOrFillsTheDiskNeitherHoldsTheRunNorGoesUnsaid) {
   const std::string args = "-T --mstart 0 --mstop 20 --nofsampling 2 --seed 7 -l --logdir logs";
   Program program;
   program.apart = true;
   ASSERT_EQ(mkfifo((program.folder / "logs" / "trans.log").c_str(), 0600), 0);
-  EXPECT_EQ(program.run(args, "timeout 20"), 0);
-  expectInOrder(program.file(),
-                "logs/trans.log is not a regular file: a log is never written to "
-                "one.\n|SIMULATION SUCCESSFUL");
-  EXPECT_EQ(program.file("err"), "<end>");
+  EXPECT_EQ(program.run(args, "timeout 20"), 1);
+  expectInOrder(program.file(), "logs/trans.log*********** trans: could not open!!\n|"
+                                "!not a regular file|SIMULATION SUCCESSFUL");
+  EXPECT_EQ(program.file("err"),
+            "logs/trans.log is not a regular file: a log is never written to one.\n<end>");
   expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+  fs::remove(program.folder / "logs" / "trans.log");
 
   fs::remove_all(program.folder / "results.log");
   const int status =
@@ -539,10 +612,13 @@ TEST(Program, ATokenDatabaseWithOddNamesOrAHungServerNeverHoldsTheRunNorWritesOn
   const LoopbackListener nobody;
   expectInOrder(run("SERVER=127.0.0.1\nPORT=" + nobody.port, odd),
                 "Error SQLConnect -1\n|handshake|SIMULATION SUCCESSFUL");
-  // An interrupt while the login waits ends the run at its start, with its results.
-  EXPECT_EQ(program.run("-T --seed 1" + SPAN, "timeout --preserve-status 2"), 0);
-  expectInOrder(program.file(), "Error SQLConnect -1\n|ABORT SIMULATION. INTERRUPTED.");
-  expectInOrder(program.file("results.log"), "RESULTS OF TRANSIENT SIMULATION\n");
+  // An interrupt while the login waits ends the program at once: there are no results yet.
+  std::ofstream(program.folder / "results.log") << "EARLIER\n";
+  const auto begin = std::chrono::steady_clock::now();
+  EXPECT_NE(program.run("-T --seed 1" + SPAN, "timeout 2"), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(4500));
+  expectInOrder(program.file(), "trying to connect|Interrupted before any results|!Error");
+  EXPECT_EQ(program.file("results.log"), "EARLIER\n<end>");
   EXPECT_EQ(std::system((sql + "DROP DATABASE " + odd + "; DROP DATABASE " + slow + "\"").c_str()),
             0);
 }

@@ -160,9 +160,11 @@ TEST_F(TransitionTest, OwnLogFileIsAppendedToAndNeverWrittenThroughALink) {
   InOwnFolder folder;
   std::filesystem::create_symlink("mine.txt", "T.log");
   Transition* t = transition("T");
-  EXPECT_EQ(printed([&] { t->setLogfile("T.log", ""); }),
-            "./T.log couldn't be opened!\n"
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(printed([&] { t->setLogfile("T.log", ""); }), "./T.log couldn't be opened!\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
             "./T.log is a symbolic link: a log is never written through one.\n");
+  EXPECT_TRUE(Logging::instance().hasFailed());  // the run is to end saying so
   t->setLogfile("U.log", ""), t->setLogfile("U.log", "second");
   EXPECT_EQ(readFile("U.log"), "\t******** LOGFILE of Transition T *********\nsecond\n");
 }
