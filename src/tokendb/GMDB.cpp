@@ -6,6 +6,7 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <string_view>
 
 #include "tokendb/GMDBStatement.h"
 
@@ -15,6 +16,8 @@
 using GMDBStatement::Fetched;
 using GMDBStatement::getInt;
 using GMDBStatement::getText;
+using GMDBStatement::holdsExactNumbers;
+using GMDBStatement::parseInt;
 using GMDBStatement::printable;
 using GMDBStatement::printDiagnostic;
 using GMDBStatement::printFailure;
@@ -61,21 +64,32 @@ std::string boundText(const char* buffer, SQLLEN indicator) {
   return std::string(buffer, whole ? static_cast<size_t>(indicator) : TEXT_SIZE - 1);
 }
 
-// The 32-bit attributes of the fetched row, read as 64-bit integers, narrowed in their buffers to
-// the layout the rows carry. Returns the index of the first that does not fit, or the number of
-// attributes when all do.
-size_t narrowWideValues(const std::vector<attr_name_type_info*>& attributes,
-                        const std::vector<std::unique_ptr<char[]>>& buffers,
-                        const std::vector<SQLLEN>& indicators) {
+// The 32-bit attributes of the fetched row, read as decimal text or as 64-bit integers (`asText`),
+// narrowed in their buffers to the layout the rows carry. Returns the index of the first that does
+// not fit, or the number of attributes when all do.
+size_t narrowValues(const std::vector<attr_name_type_info*>& attributes,
+                    const std::vector<bool>& asText,
+                    const std::vector<std::unique_ptr<char[]>>& buffers,
+                    const std::vector<SQLLEN>& indicators) {
   for (size_t k = 0; k < attributes.size(); ++k) {
     if (attributes[k]->sql_c_type != SQL_C_SLONG || indicators[k] == SQL_NULL_DATA) continue;
-    SQLBIGINT wide;
-    std::memcpy(&wide, buffers[k].get(), sizeof wide);
-    if (wide < std::numeric_limits<SQLINTEGER>::min() ||
-        wide > std::numeric_limits<SQLINTEGER>::max())
-      return k;
-    const auto narrow = static_cast<SQLINTEGER>(wide);
-    std::memcpy(buffers[k].get(), &narrow, sizeof narrow);
+    char* const buffer = buffers[k].get();
+    SQLINTEGER narrow = 0;
+    if (asText[k]) {
+      const bool whole = indicators[k] >= 0 && indicators[k] < TEXT_SIZE;
+      if (!whole || !parseInt(std::string_view(buffer, static_cast<size_t>(indicators[k])), narrow))
+        return k;
+      // Cleared, so that no digits trail the number in the row's value.
+      std::memset(buffer, 0, static_cast<size_t>(indicators[k]));
+    } else {
+      SQLBIGINT wide;
+      std::memcpy(&wide, buffer, sizeof wide);
+      if (wide < std::numeric_limits<SQLINTEGER>::min() ||
+          wide > std::numeric_limits<SQLINTEGER>::max())
+        return k;
+      narrow = static_cast<SQLINTEGER>(wide);
+    }
+    std::memcpy(buffer, &narrow, sizeof narrow);
   }
   return attributes.size();
 }
@@ -206,7 +220,8 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     return false;
   };
 
-  // Columns are bound once before execution and every row is copied out of the same buffers.
+  // Columns are bound once, before execution where the caller's buffer type decides, and every row
+  // is copied out of the same buffers.
   // One length/indicator per column, so that NULLs and cut texts are recognised.
   const size_t n = attributes->size();
   std::vector<std::unique_ptr<char[]>> buffers;
@@ -219,12 +234,11 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     SQLPOINTER buffer = placeName;
     SQLLEN length = TEXT_SIZE;
     if (k < n) {
-      // 32-bit attributes are read wide and narrowed below: the driver would fail the whole fetch
-      // for one value that does not fit, naming neither its row nor its column.
-      type = (*attributes)[k]->sql_c_type == SQL_C_SLONG ? SQL_C_SBIGINT
-                                                         : (*attributes)[k]->sql_c_type;
       buffers.emplace_back(new char[TEXT_SIZE]());
       buffer = buffers.back().get();
+      // 32-bit attributes are bound once the result tells their columns' types, below.
+      if ((*attributes)[k]->sql_c_type == SQL_C_SLONG) continue;
+      type = (*attributes)[k]->sql_c_type;
     } else if (k == n) {
       type = SQL_C_SLONG;
       buffer = &id;
@@ -249,6 +263,19 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     SQLFreeHandle(SQL_HANDLE_STMT, statement);
     return false;
   }
+  // 32-bit attributes are read wide and narrowed below: the driver would fail the whole fetch for
+  // one value that does not fit, naming neither its row nor its column. Exact numbers come as
+  // their decimal text, which no conversion has wrapped.
+  std::vector<bool> asText(n, false);
+  for (size_t k = 0; k < n; ++k) {
+    if ((*attributes)[k]->sql_c_type != SQL_C_SLONG) continue;
+    const auto column = static_cast<SQLUSMALLINT>(k + 1);
+    asText[k] = holdsExactNumbers(statement, column);
+    const SQLRETURN code = SQLBindCol(statement, column, asText[k] ? SQL_C_CHAR : SQL_C_SBIGINT,
+                                      buffers[k].get(), TEXT_SIZE, &indicators[k]);
+    if (!succeeded(code))
+      return fail("Error in BindCol", code, " (column " + std::to_string(column) + ")");
+  }
   // A row whose value does not fit its attribute is left out, saying where it lies; the rows
   // after it are read all the same.
   const std::string tokens = number + "_tokens_" + type, objects = number + "_objects_" + type;
@@ -259,8 +286,9 @@ bool GMDB::DBReadTokens(int marking, const char* tokentypename,
     std::fill(indicators.begin(), indicators.end(), 0);
     if (!succeeded(code = SQLFetch(statement))) break;
     const SQLINTEGER token = indicators[n] == SQL_NULL_DATA ? 0 : id;
-    if (const size_t unfit = narrowWideValues(*attributes, buffers, indicators); unfit < n) {
-      // Not the value itself: a driver may have wrapped one wider than 64 bits on the way.
+    if (const size_t unfit = narrowValues(*attributes, asText, buffers, indicators); unfit < n) {
+      // Not the value itself: the driver's conversion of an inexact column gives a stand-in for
+      // one that does not fit.
       std::cout << "DBReadTokens: token " << token << " of " << tokens << " left out: its "
                 << lcase((*attributes)[unfit]->name) << " in " << objects
                 << " does not fit a 32-bit integer" << std::endl;

@@ -1,6 +1,7 @@
 #include "tokendb/GMDBStatement.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "core/EscapedText.h"
 
@@ -88,6 +89,38 @@ Fetched fetchRow(SQLHSTMT statement) {
   if (code == SQL_NO_DATA) return Fetched::End;
   printFailure("Error in Fetch", code, statement);
   return Fetched::Failed;
+}
+
+bool holdsExactNumbers(SQLHSTMT statement, SQLUSMALLINT column) {
+  SQLLEN type = 0;
+  if (!succeeded(
+          SQLColAttribute(statement, column, SQL_DESC_CONCISE_TYPE, nullptr, 0, nullptr, &type)))
+    return false;
+  return type == SQL_TINYINT || type == SQL_SMALLINT || type == SQL_INTEGER || type == SQL_BIGINT ||
+         type == SQL_DECIMAL || type == SQL_NUMERIC;
+}
+
+bool parseInt(std::string_view text, SQLINTEGER& number) {
+  const char* const end = text.data() + std::min(text.find('.'), text.size());
+  SQLINTEGER parsed = 0;
+  const auto [stop, error] = std::from_chars(text.data(), end, parsed);
+  if (error != std::errc() || stop != end) return false;
+  number = parsed;
+  return true;
+}
+
+bool getInt(SQLHSTMT statement, SQLUSMALLINT column, SQLINTEGER& number, const char* who) {
+  if (!holdsExactNumbers(statement, column))
+    return getNarrow<SQLINTEGER, SQLBIGINT>(statement, column, SQL_C_SBIGINT, number, who);
+  std::string text;
+  if (!getText(statement, column, text, who)) return false;
+  if (text.empty()) {  // NULL
+    number = 0;
+    return true;
+  }
+  if (parseInt(text, number)) return true;
+  std::cout << who << ": value " << text.substr(0, text.find('.')) << " out of range" << std::endl;
+  return false;
 }
 
 bool getText(SQLHSTMT statement, SQLUSMALLINT column, std::string& text, const char* who) {

@@ -111,9 +111,19 @@ bool getNarrow(SQLHSTMT statement, SQLUSMALLINT column, SQLSMALLINT wideType, Na
   return true;
 }
 
-inline bool getInt(SQLHSTMT statement, SQLUSMALLINT column, SQLINTEGER& number, const char* who) {
-  return getNarrow<SQLINTEGER, SQLBIGINT>(statement, column, SQL_C_SBIGINT, number, who);
-}
+// Whether a column of the executed statement holds exact numbers, integers of any width or sign
+// or decimals. They are read as decimal text for parseInt: the driver's conversion to a 64-bit
+// integer wraps an unsigned value past the signed range, and a decimal wider than 64 bits, into
+// another value without a word. Other columns keep the driver's conversion.
+bool holdsExactNumbers(SQLHSTMT statement, SQLUSMALLINT column);
+
+// The decimal text of an exact number as a 32-bit integer, false when it does not fit. A decimal's
+// fraction is dropped, as the driver's conversion drops it.
+bool parseInt(std::string_view text, SQLINTEGER& number);
+
+// An integer column of the fetched row; a value beyond 32 bits is refused with a message, NULL
+// reads as 0.
+bool getInt(SQLHSTMT statement, SQLUSMALLINT column, SQLINTEGER& number, const char* who);
 
 // A text column of the fetched row, whatever its length up to the cap; NULL reads as empty text.
 // The first piece tells the whole length, so the rest comes in one more call.

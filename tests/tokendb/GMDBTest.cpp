@@ -145,6 +145,15 @@ TEST_F(GMDBServer, ReadTokensJoinsTheTablesReportsCutsAndAppends) {
   EXPECT_TRUE(out.token_descriptions.back()->attributes.empty());
   std::sort(out.token_descriptions.begin(), out.token_descriptions.begin() + std::size(ROWS), byId);
   for (size_t k = 0; k < std::size(ROWS); ++k) EXPECT_EQ(show(*out.token_descriptions[k]), ROWS[k]);
+  // A text of exactly 512 bytes leaves the buffer no room for its end: cut as a longer one is.
+  ASSERT_TRUE(exec("UPDATE 1_places SET name = REPEAT('y', 512) WHERE id = 3"));
+  OwnedRows exact;
+  CaptureStdout();
+  ASSERT_TRUE(db.DBReadTokens(1, "container", &none, &exact));
+  EXPECT_EQ(GetCapturedStdout(),
+            "DBReadTokens: token 103: text of place name cut to 511 characters\n");
+  std::sort(exact.token_descriptions.begin(), exact.token_descriptions.end(), byId);
+  EXPECT_EQ(exact.token_descriptions[2]->place_name, std::string(511, 'y'));
 }
 
 TEST_F(GMDBServer, RefusedNamesAndFormatsRunNothing) {
@@ -215,6 +224,36 @@ TEST_F(GMDBServer, ARowWhoseValueDoesNotFitIsLeftOutAndTheRowsAfterItRead) {
   ASSERT_EQ(out.token_descriptions.size(), 2u);
   EXPECT_EQ(show(*out.token_descriptions[0]), "1 P|S=640");
   EXPECT_EQ(show(*out.token_descriptions[1]), "3 P|S=-2147483648");
+  // Stored values that the driver would hand over as others: unsigned ones past the signed 64-bit
+  // range as -1 and -2147483648, one below the 32-bit range as its low 32 bits, 640. A decimal's
+  // fraction is dropped. The generic reads refuse them too.
+  for (const char* sql :
+       {"CREATE TABLE 3_places (id int, name varchar(20))", "INSERT INTO 3_places VALUES (1, 'P')",
+        "CREATE TABLE 3_tokens_data (id int, object_id int, place_id int)",
+        "INSERT INTO 3_tokens_data VALUES (1, 11, 1), (2, 12, 1), (3, 13, 1), (4, 14, 1)",
+        "CREATE TABLE 3_objects_data (id int, s bigint unsigned, l bigint, g decimal(30,2))",
+        "INSERT INTO 3_objects_data VALUES (11, 18446744073709551615, 0, 0), "
+        "(12, 18446744071562067968, 0, 0), (13, 7, -4294966656, 0), (14, 640, -7, -640.75)"})
+    ASSERT_TRUE(exec(sql)) << sql;
+  attr_name_type_info low{"L", SQL_C_SLONG}, decimal{"g", SQL_C_SLONG};
+  std::vector<attr_name_type_info*> wideRequest{&size, &low, &decimal};
+  OwnedRows wide;
+  int number = 9;
+  CaptureStdout();
+  EXPECT_TRUE(db.DBReadTokens(3, "Data", &wideRequest, &wide));
+  EXPECT_FALSE(db.DBReadInt(&number, "3_objects_data", "s", 11) ||
+               db.DBReadRow("3_objects_data", "%i", 12, "s", &number) ||
+               db.DBReadInt(&number, "3_objects_data", "l", 13));
+  const std::string refused = GetCapturedStdout();
+  for (const char* line : {"token 1 of 3_tokens_data left out: its s in 3_objects_data does not",
+                           "token 2 of 3_tokens_data left out: its s",
+                           "token 3 of 3_tokens_data left out: its l",
+                           "DBReadInt: value 18446744073709551615 out of range",
+                           "DBReadRow: value 18446744071562067968 out of range",
+                           "DBReadInt: value -4294966656 out of range"})
+    EXPECT_NE(refused.find(line), std::string::npos) << refused;
+  ASSERT_EQ(wide.token_descriptions.size(), 1u);
+  EXPECT_TRUE(show(*wide.token_descriptions[0]) == "4 P|S=640|L=-7|g=-640" && number == 9);
   // A fetch that fails, here on a token id beyond its 32 bits, ends the read; the rows before stay.
   ASSERT_TRUE(exec("ALTER TABLE 2_tokens_data MODIFY id bigint") &&
               exec("INSERT INTO 2_tokens_data VALUES (1099511627776, 11, 1)"));
